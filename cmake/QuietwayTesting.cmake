@@ -1,0 +1,28 @@
+# GoogleTest suites for both targets; the Windows ones run under Wine through the
+# emulator that the toolchain file names.
+if(QUIETWAY_BUILD_TESTS)
+  enable_testing()
+  if(WIN32)
+    find_package(GTest CONFIG REQUIRED)
+  else()
+    find_package(GTest REQUIRED)
+  endif()
+  include(GoogleTest)
+endif()
+
+# quietway_add_gtest(<name> SOURCES <files> [LIBS <libs>] [LABELS <labels>]
+#                    [PROPERTIES <test properties>])
+# Builds a test program and registers each of its tests with ctest. Discovery happens
+# when the tests run, which keeps Wine out of the build.
+function(quietway_add_gtest name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest GTest::gtest_main
+                                        Threads::Threads)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
+  set(labels unit ${T_LABELS})
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 120
+    PROPERTIES LABELS "${labels}" TIMEOUT 300 ${T_PROPERTIES})
+endfunction()

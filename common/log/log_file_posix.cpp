@@ -1,0 +1,50 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+#include "log_file.h"
+
+namespace quietway::log_platform {
+
+const char* default_directory() { return "/var/log/quietway"; }
+
+char path_separator() { return '/'; }
+
+LocalTime local_time() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
+    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+            local.tm_min,         local.tm_sec,     static_cast<int>(now.tv_nsec / 1000000)};
+}
+
+LogFile::LogFile(const char* path)
+    : handle_(::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644)) {}
+
+LogFile::~LogFile() {
+    if (handle_ >= 0) ::close(static_cast<int>(handle_));
+}
+
+bool LogFile::is_open() const { return handle_ >= 0; }
+
+bool LogFile::append(const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(static_cast<int>(handle_), data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void remove_file(const char* path) { ::unlink(path); }
+
+void rename_file(const char* from, const char* to) { ::rename(from, to); }
+
+}  // namespace quietway::log_platform

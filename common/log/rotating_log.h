@@ -1,0 +1,59 @@
+#pragma once
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdint>
+
+namespace quietway {
+
+// Log file names of the four programs; all of them share one log directory.
+inline constexpr const char* kServiceLogFile = "QuietwayService.log";
+inline constexpr const char* kUpdaterLogFile = "QuietwayUpdaterService.log";
+inline constexpr const char* kFirewallLogFile = "Firewall.log";
+inline constexpr const char* kTrayLogFile = "Quietway2Tray.log";
+
+// Environment variable that replaces the platform's log directory (tests, demo).
+inline constexpr const char* kLogDirEnv = "QUIETWAY_LOG_DIR";
+
+// Appends one time-stamped line per message to the program's log file and keeps two older
+// generations. The file is opened and closed around every message so that nothing is lost
+// when the process dies and other readers can look at it at any time.
+class RotatingLog {
+public:
+    static constexpr int kPathCapacity = 261;
+    static constexpr int kMessageCapacity = 2048;
+    static constexpr uint32_t kMessagesPerGeneration = 1000;
+
+    RotatingLog();
+    RotatingLog(const RotatingLog&) = delete;
+    RotatingLog& operator=(const RotatingLog&) = delete;
+
+    // Chooses the directory ($QUIETWAY_LOG_DIR, else the platform default) and the file.
+    void set_file_name(const char* file_name);
+
+    // printf-style message in the Windows dialect (%I64d is accepted on every platform).
+    // Returns nonzero when the line was written.
+    int log(const char* format, ...);
+    int vlog(const char* format, va_list args);
+
+    const char* full_path() const { return full_path_; }
+    void set_rotation(bool on) { rotate_flag_.store(on ? 1u : 0u); }
+
+private:
+    void count_and_rotate();
+    void rotate_files();
+
+    char directory_[kPathCapacity];
+    char file_name_[kPathCapacity];
+    char full_path_[kPathCapacity];
+    std::atomic<uint32_t> rotate_flag_;
+    std::atomic<uint32_t> message_count_;
+};
+
+// The process-wide log object, created before main runs.
+RotatingLog& program_log();
+
+// Shorthand for program_log().log(...).
+int log(const char* format, ...);
+
+}  // namespace quietway

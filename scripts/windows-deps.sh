@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows dependencies (jsoncpp, civetweb, tinyxml2 from Debian source
+# packages, GoogleTest from /usr/src/googletest) as static libraries into a prefix outside
+# the repository. A complete prefix is reused as it is.
+#
+# Usage: scripts/windows-deps.sh [PREFIX]   (default $QUIETWAY_WIN_DEPS or /opt/quietway-win-deps)
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+toolchain=$here/../cmake/mingw-w64-x86_64.cmake
+prefix=${1:-${QUIETWAY_WIN_DEPS:-/opt/quietway-win-deps}}
+stamp=$prefix/.quietway-complete
+stamp_version=1
+
+if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$stamp_version" ]; then
+  echo "windows-deps: reusing $prefix"
+  exit 0
+fi
+
+work=$(mktemp -d /tmp/quietway-win-deps.XXXXXX)
+apt_sources=/etc/apt/sources.list.d/quietway-deb-src.sources
+cleanup() {
+  # Leave APT as it was found: drop our source list and the index it brought in.
+  if [ -f "$apt_sources" ]; then
+    rm -f "$apt_sources"
+    apt-get update -q >/dev/null 2>&1 || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
+cat >"$apt_sources" <<SRC
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: $codename $codename-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+apt-get update -q
+
+build_source_package() {
+  local package=$1; shift
+  (cd "$work" && apt-get source --download-only -q "$package")
+  local dsc
+  dsc=$(ls "$work"/"$package"_*.dsc | head -n 1)
+  local src=$work/src-$package
+  dpkg-source -x "$dsc" "$src" >/dev/null
+  cmake_build "$src" "$work/build-$package" "$@"
+}
+
+cmake_build() {
+  local src=$1 build=$2; shift 2
+  cmake -S "$src" -B "$build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DQUIETWAY_WIN_DEPS="$prefix" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+    -DBUILD_SHARED_LIBS=OFF -DCMAKE_CROSSCOMPILING_EMULATOR= "$@"
+  cmake --build "$build"
+  cmake --install "$build"
+}
+
+rm -rf "$prefix"
+mkdir -p "$prefix"
+
+build_source_package libjsoncpp \
+  -DJSONCPP_WITH_TESTS=OFF -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF -DBUILD_OBJECT_LIBS=OFF \
+  -DBUILD_STATIC_LIBS=ON -DJSONCPP_WITH_PKGCONFIG_SUPPORT=OFF
+build_source_package tinyxml2 -Dtinyxml2_BUILD_TESTING=OFF
+build_source_package civetweb \
+  -DCIVETWEB_ENABLE_SSL=OFF -DCIVETWEB_ENABLE_LUA=OFF -DCIVETWEB_ENABLE_DUKTAPE=OFF \
+  -DCIVETWEB_BUILD_TESTING=OFF -DCIVETWEB_ENABLE_SERVER_EXECUTABLE=OFF \
+  -DCIVETWEB_INSTALL_EXECUTABLE=OFF -DCIVETWEB_DISABLE_CGI=ON -DCIVETWEB_ENABLE_CXX=OFF
+cmake_build /usr/src/googletest "$work/build-googletest" -Dgtest_disable_pthreads=OFF
+
+echo "$stamp_version" >"$stamp"
+echo "windows-deps: installed into $prefix"
