@@ -18,14 +18,13 @@ export WINEARCH=win64
 
 mkdir -p "$WINEPREFIX"
 (
+  # The lock must not leak into the servers started here, or it is held as long as they run.
   flock 9
-  if [ ! -f "$WINEPREFIX/.quietway-booted" ]; then
-    wineserver -p60 </dev/null >/dev/null 2>&1 || true
-    wine wineboot -i </dev/null >/dev/null 2>&1 || true
-    touch "$WINEPREFIX/.quietway-booted"
-  fi
-  # A persistent server keeps each test start short; it exits 60 s after the last client.
-  wineserver -p60 </dev/null >/dev/null 2>&1 || true
+  # A persistent server keeps each start short; it exits 60 s after its last client.
+  wineserver -p60 </dev/null >/dev/null 2>&1 9>&- || true
+  # wineboot creates the prefix the first time and otherwise starts Wine's own services
+  # here, detached, instead of inside the program that follows.
+  wine wineboot </dev/null >/dev/null 2>&1 9>&- || true
 ) 9>"$WINEPREFIX/.quietway-lock"
 
 exec wine "$@"

@@ -15,9 +15,9 @@ LocalTime local_time() {
 }
 
 LogFile::LogFile(const char* path)
-    : handle_(reinterpret_cast<intptr_t>(CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
-                                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr))) {}
+    : handle_(reinterpret_cast<intptr_t>(
+          CreateFileA(path, GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr))) {}
 
 LogFile::~LogFile() {
     if (is_open()) CloseHandle(reinterpret_cast<HANDLE>(handle_));
@@ -25,15 +25,38 @@ LogFile::~LogFile() {
 
 bool LogFile::is_open() const { return reinterpret_cast<HANDLE>(handle_) != INVALID_HANDLE_VALUE; }
 
+namespace {
+
+// Appenders take turns on one byte far past any real data: readers are never blocked, and
+// lines of threads writing at once cannot overwrite each other even where the system's
+// append is not one step.
+class AppendTurn {
+public:
+    explicit AppendTurn(HANDLE file) : file_(file) {
+        place_.Offset = 0xFFFFFFF0;
+        place_.OffsetHigh = 0x7FFFFFFF;
+        held_ = LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &place_) != FALSE;
+    }
+    ~AppendTurn() {
+        if (held_) UnlockFileEx(file_, 0, 1, 0, &place_);
+    }
+    AppendTurn(const AppendTurn&) = delete;
+    AppendTurn& operator=(const AppendTurn&) = delete;
+
+private:
+    HANDLE file_;
+    OVERLAPPED place_{};
+    bool held_ = false;
+};
+
+}  // namespace
+
 bool LogFile::append(const char* data, size_t size) {
-    // Offsets of all ones write at the end of the file as one step, so lines of threads
-    // logging at once never overwrite each other.
-    OVERLAPPED at_end{};
-    at_end.Offset = 0xFFFFFFFF;
-    at_end.OffsetHigh = 0xFFFFFFFF;
+    HANDLE file = reinterpret_cast<HANDLE>(handle_);
+    AppendTurn turn(file);
+    // The handle has append access only, so the write lands at the end of the file.
     DWORD written = 0;
-    return WriteFile(reinterpret_cast<HANDLE>(handle_), data, static_cast<DWORD>(size), &written,
-                     &at_end) != FALSE &&
+    return WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) != FALSE &&
            written == size;
 }
 

@@ -45,7 +45,8 @@ RotatingLog::RotatingLog() : rotate_flag_(1), message_count_(0) {
 
 void RotatingLog::set_file_name(const char* file_name) {
     const char* dir = std::getenv(kLogDirEnv);
-    copy_bounded(directory_, dir != nullptr && *dir != '\0' ? dir : log_platform::default_directory());
+    copy_bounded(directory_,
+                 dir != nullptr && *dir != '\0' ? dir : log_platform::default_directory());
     copy_bounded(file_name_, file_name);
     const std::string full =
         std::string(directory_) + log_platform::path_separator() + std::string(file_name_);
@@ -74,9 +75,9 @@ int RotatingLog::vlog(const char* format, va_list args) {
         if (length > 0) {
             const log_platform::LocalTime t = log_platform::local_time();
             char line[kMessageCapacity + 64];
-            const int line_length =
-                std::snprintf(line, sizeof line, "%04d/%02d/%02d %02d:%02d:%02d %03d %s\r\n", t.year,
-                              t.month, t.day, t.hour, t.minute, t.second, t.millisecond, message);
+            const int line_length = std::snprintf(
+                line, sizeof line, "%04d/%02d/%02d %02d:%02d:%02d %03d %s\r\n", t.year, t.month,
+                t.day, t.hour, t.minute, t.second, t.millisecond, message);
             const size_t size = line_length < static_cast<int>(sizeof line)
                                     ? static_cast<size_t>(line_length)
                                     : sizeof line - 1;
@@ -101,14 +102,17 @@ void RotatingLog::rotate_files() {
     std::string full(full_path_);
     const size_t slash = full.find_last_of(log_platform::path_separator());
     const size_t dot = full.find_last_of('.');
-    const bool has_extension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    const bool has_extension =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash);
     const std::string base_path = has_extension ? full.substr(0, dot) : full;
     const std::string extension = has_extension ? full.substr(dot) : std::string();
 
     char generation1[kPathCapacity * 2];
     char generation2[kPathCapacity * 2];
-    std::snprintf(generation1, sizeof generation1, "%s_%01d%s", base_path.c_str(), 1, extension.c_str());
-    std::snprintf(generation2, sizeof generation2, "%s_%01d%s", base_path.c_str(), 2, extension.c_str());
+    std::snprintf(generation1, sizeof generation1, "%s_%01d%s", base_path.c_str(), 1,
+                  extension.c_str());
+    std::snprintf(generation2, sizeof generation2, "%s_%01d%s", base_path.c_str(), 2,
+                  extension.c_str());
 
     log_platform::remove_file(generation2);
     log_platform::rename_file(generation1, generation2);
