@@ -24,5 +24,14 @@ function(quietway_add_gtest name)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 120
-    PROPERTIES LABELS "${labels}" TIMEOUT 300 ${T_PROPERTIES})
+    PROPERTIES TIMEOUT 300 ${T_PROPERTIES})
+  # Test discovery cannot carry a list-valued property (the labels would be split into
+  # property/value pairs and shift every property after them), so the labels are set by a
+  # file that ctest reads after the discovered tests.
+  set(label_file ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
+  file(WRITE ${label_file}
+    "foreach(test IN LISTS ${name}_TESTS)\n"
+    "  set_tests_properties(\"\${test}\" PROPERTIES LABELS \"${labels}\")\n"
+    "endforeach()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${label_file})
 endfunction()

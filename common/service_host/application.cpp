@@ -1,0 +1,11 @@
+#include "application.h"
+
+#include "quietway_service.h"
+
+namespace quietway {
+
+Application::~Application() {
+    if (host_ != nullptr) host_->signal_stop_event();
+}
+
+}  // namespace quietway
