@@ -1,0 +1,167 @@
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "record_text.h"
+#include "rotating_log.h"
+#include "server_store.h"
+#include "store.h"
+
+namespace quietway {
+
+namespace {
+
+using record_text::fits_string_value;
+using record_text::member_text;
+
+constexpr const char* kLastIndex = "last_index";
+constexpr const char* kActivated = "activated";
+
+const char* status_text(uint32_t status) {
+    switch (status) {
+        case kServerInitial:
+            return "initial";
+        case kServerReady:
+            return "ready";
+        case kServerFailed:
+            return "failed";
+        default:
+            return nullptr;
+    }
+}
+
+bool server_texts_fit(const ServerRecord& server) {
+    return fits_string_value(server.address) && fits_string_value(server.address_ip) &&
+           fits_string_value(server.name);
+}
+
+Json::Value server_json(const std::string& number, uint32_t activated) {
+    const std::string path = std::string(kServersPath) + "\\" + number;
+    std::string address;
+    std::string name;
+    uint32_t status = 0;
+    read_reg_string(path.c_str(), "address", address);
+    read_reg_string(path.c_str(), "name", name);
+    read_reg_dword(path.c_str(), "status", status);
+
+    const int32_t id = record_text::decimal_number(number);
+    Json::Value entry(Json::objectValue);
+    entry["address"] = address;
+    entry["name"] = name;
+    if (const char* text = status_text(status)) entry["status"] = text;
+    entry["id"] = id;
+    // Number 0 means "none", so it never marks an entry.
+    const bool is_activated = activated != 0 && static_cast<int64_t>(id) == activated;
+    entry["activated"] = is_activated ? 1 : 0;
+    return entry;
+}
+
+}  // namespace
+
+bool server_key_path(const std::string& number, std::string& path) {
+    return record_text::child_key_path(kServersPath, number, kServerPathCapacity, path);
+}
+
+bool add_server_entry(const Json::Value& params) {
+    std::string address;
+    std::string name;
+    if (!member_text(params, "address", address) || !member_text(params, "name", name) ||
+        !fits_string_value(address) || !fits_string_value(name))
+        return false;
+    uint32_t last_index = 0;
+    if (!read_reg_dword(kServersPath, kLastIndex, last_index)) return false;
+    if (last_index >= static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) return false;
+    const uint32_t number = last_index + 1;
+    // The number is taken before the entry exists: a failure below leaves a gap.
+    if (!write_reg_dword(kServersPath, kLastIndex, number)) return false;
+
+    std::string path;
+    return server_key_path(std::to_string(number), path) &&
+           create_reg_string(RootKey::local_machine, path.c_str(), "address", address) &&
+           create_reg_string(RootKey::local_machine, path.c_str(), "address_ip", "") &&
+           create_reg_string(RootKey::local_machine, path.c_str(), "name", name) &&
+           create_reg_dword(path.c_str(), "status", kServerInitial);
+}
+
+bool update_server_entry(const Json::Value& params) {
+    std::string id;
+    std::string address;
+    std::string name;
+    if (!member_text(params, "id", id) || !member_text(params, "address", address) ||
+        !member_text(params, "name", name) || !fits_string_value(address) ||
+        !fits_string_value(name))
+        return false;
+    std::string path;
+    if (!server_key_path(id, path)) return false;
+    write_reg_string(path.c_str(), "address", address);
+    return write_reg_string(path.c_str(), "name", name);
+}
+
+bool delete_server_entry(const std::string& number) {
+    std::string path;
+    return server_key_path(number, path) && delete_reg_key(path.c_str());
+}
+
+bool list_servers_json(Json::Value& out) {
+    std::vector<std::string> numbers;
+    uint32_t activated = 0;
+    if (!list_reg_subkeys(kServersPath, numbers) ||
+        !read_reg_dword(kServersPath, kActivated, activated))
+        return false;
+    Json::Value servers(Json::arrayValue);
+    for (const std::string& number : numbers) servers.append(server_json(number, activated));
+    out = std::move(servers);
+    return true;
+}
+
+bool read_server(const std::string& number, ServerRecord& out) {
+    std::string path;
+    ServerRecord server;
+    if (!server_key_path(number, path) ||
+        !read_reg_string(path.c_str(), "address", server.address) ||
+        !read_reg_string(path.c_str(), "address_ip", server.address_ip) ||
+        !read_reg_string(path.c_str(), "name", server.name) ||
+        !read_reg_dword(path.c_str(), "status", server.status))
+        return false;
+    out.address = std::move(server.address);
+    out.address_ip = std::move(server.address_ip);
+    out.name = std::move(server.name);
+    out.status = server.status;
+    return true;
+}
+
+bool write_server(const std::string& number, const ServerRecord& server) {
+    std::string path;
+    return server_texts_fit(server) && server_key_path(number, path) &&
+           write_reg_string(path.c_str(), "address", server.address) &&
+           write_reg_string(path.c_str(), "address_ip", server.address_ip) &&
+           write_reg_string(path.c_str(), "name", server.name) &&
+           write_reg_dword(path.c_str(), "status", server.status);
+}
+
+bool create_server(const ServerRecord& server) {
+    // Numbers start at 1; writing 0 or less into last_index would break the numbering.
+    if (server.id <= 0) {
+        log("invalid server number: %d", server.id);
+        return false;
+    }
+    std::string path;
+    return server_texts_fit(server) && server_key_path(std::to_string(server.id), path) &&
+           write_reg_dword(kServersPath, kLastIndex, static_cast<uint32_t>(server.id)) &&
+           create_reg_string(RootKey::local_machine, path.c_str(), "address", server.address) &&
+           create_reg_string(RootKey::local_machine, path.c_str(), "address_ip",
+                             server.address_ip) &&
+           create_reg_string(RootKey::local_machine, path.c_str(), "name", server.name) &&
+           create_reg_dword(path.c_str(), "status", server.status);
+}
+
+bool set_server_status(const std::string& number, uint32_t status) {
+    std::string path;
+    return server_key_path(number, path) && write_reg_dword(path.c_str(), "status", status);
+}
+
+bool set_activated(uint32_t number) { return write_reg_dword(kServersPath, kActivated, number); }
+
+bool clear_activated() { return set_activated(0); }
+
+}  // namespace quietway

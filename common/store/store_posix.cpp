@@ -1,0 +1,109 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "store.h"
+#include "store_admin.h"
+#include "store_tree_posix.h"
+
+namespace quietway {
+
+namespace {
+
+using store_tree::KeyAccess;
+using store_tree::UniqueFd;
+using store_tree::ValueData;
+
+constexpr size_t kMaxListedName = 127;  // names of 128 bytes and more are not listed
+
+std::string_view value_name(const char* name) { return name != nullptr ? name : ""; }
+
+std::string dword_data(uint32_t value) {
+    const char bytes[4] = {static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF),
+                           static_cast<char>((value >> 16) & 0xFF),
+                           static_cast<char>((value >> 24) & 0xFF)};
+    return std::string(bytes, sizeof bytes);
+}
+
+uint32_t dword_value(const std::string& data) {
+    uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(data[i]);
+    return value;
+}
+
+bool write_into(const UniqueFd& key, const char* name, uint32_t type, const std::string& data) {
+    return key.valid() && store_tree::write_value(key.get(), value_name(name), type, data);
+}
+
+}  // namespace
+
+bool read_reg_string(const char* path, const char* name, std::string& out) {
+    const UniqueFd key = store_tree::open_key(path);
+    ValueData value;
+    if (!key.valid() ||
+        !store_tree::read_value(key.get(), value_name(name), kMaxStringValue, value) ||
+        value.type != kValueTypeString)
+        return false;
+    // The text ends at the first NUL, so data stored with a terminator reads the same.
+    out.assign(value.data.c_str(), ::strnlen(value.data.c_str(), value.data.size()));
+    return true;
+}
+
+bool read_reg_dword(const char* path, const char* name, uint32_t& out) {
+    const UniqueFd key = store_tree::open_key(path);
+    ValueData value;
+    if (!key.valid() || !store_tree::read_value(key.get(), value_name(name), 4, value) ||
+        value.type != kValueTypeDword || value.data.size() != 4)
+        return false;
+    out = dword_value(value.data);
+    return true;
+}
+
+bool write_reg_string(const char* path, const char* name, const std::string& text) {
+    return write_into(store_tree::open_key(path), name, kValueTypeString, text);
+}
+
+bool write_reg_dword(const char* path, const char* name, uint32_t value) {
+    return write_into(store_tree::open_key(path), name, kValueTypeDword, dword_data(value));
+}
+
+bool create_reg_string(RootKey, const char* path, const char* name, const std::string& text) {
+    return write_into(store_tree::make_key(path, KeyAccess::everyone), name, kValueTypeString,
+                      text);
+}
+
+bool create_reg_dword(const char* path, const char* name, uint32_t value) {
+    return write_into(store_tree::make_key(path, KeyAccess::everyone), name, kValueTypeDword,
+                      dword_data(value));
+}
+
+bool delete_reg_key(const char* path) {
+    std::vector<std::string> names;
+    if (!store_tree::split_path(path, names) || names.empty()) return false;
+    const std::string last = names.back();
+    names.pop_back();
+    const UniqueFd parent = store_tree::open_key(names);
+    if (!parent.valid()) return false;
+    std::string entry;
+    UniqueFd key = store_tree::open_subkey(parent.get(), last, &entry);
+    if (!key.valid()) return false;
+    store_tree::remove_values(key.get());
+    key.reset();
+    // Removing the directory fails while subkeys remain: the key stays, without its values.
+    return ::unlinkat(parent.get(), entry.c_str(), AT_REMOVEDIR) == 0;
+}
+
+bool list_reg_subkeys(const char* path, std::vector<std::string>& out) {
+    out.clear();
+    const UniqueFd key = store_tree::open_key(path);
+    std::vector<std::string> names;
+    if (!key.valid() || !store_tree::list_subkeys(key.get(), names)) return false;
+    for (std::string& name : names) {
+        if (name.size() <= kMaxListedName) out.push_back(std::move(name));
+    }
+    return true;
+}
+
+}  // namespace quietway

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+// The Linux settings tree: one directory per key, one file per value. Key directories carry
+// the key's name; value files carry "@" and the value's name ("@" alone is the default
+// value). Names are matched case-insensitively and keep the case they were created with;
+// bytes that cannot stand in a file name are written as %XX. Everything below the root is
+// reached through directory descriptors and never through a symbolic link, because keys open
+// to every local user are written by root.
+namespace quietway::store_tree {
+
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    ~UniqueFd() { reset(); }
+    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    void reset(int fd = -1);
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_ = -1;
+};
+
+// --- names (store_names_posix.cpp) ---
+
+// Longest key name the registry allows, in bytes.
+inline constexpr size_t kMaxKeyName = 255;
+
+std::string key_entry_name(std::string_view key_name);
+std::string value_entry_name(std::string_view value_name);
+// Reverse of the above; false for entries that are not a key (or value) in canonical form.
+bool decode_key_entry(std::string_view entry, std::string& key_name);
+bool decode_value_entry(std::string_view entry, std::string& value_name);
+// Entries that a writer leaves behind only while it writes (or when it crashed).
+bool is_temporary_entry(std::string_view entry);
+
+bool same_name(std::string_view a, std::string_view b);
+// The registry's order: case-insensitive, by upper-case byte values.
+bool name_before(std::string_view a, std::string_view b);
+
+// Splits "A\\B\\C" into its names; "" is the root. False for an empty or overlong name.
+bool split_path(const char* path, std::vector<std::string>& names);
+
+// --- keys (store_tree_posix.cpp) ---
+
+enum class KeyAccess { everyone, installation };
+
+std::string root_directory();
+
+// Opens the key's directory; invalid when it is missing or cannot be opened.
+UniqueFd open_key(const std::vector<std::string>& names);
+UniqueFd open_key(const char* path);
+// Opens the key, creating it and its missing parents with `access`.
+UniqueFd make_key(const char* path, KeyAccess access);
+
+// Finds the subkey `name` of an open key; `entry` receives its directory entry name.
+UniqueFd open_subkey(int parent, std::string_view name, std::string* entry = nullptr);
+
+// Calls `visit(entry, is_directory)` for every entry of an open key except "." and "..";
+// stops early when `visit` returns false.
+bool for_each_entry(int key, const std::function<bool(const std::string&, bool)>& visit);
+
+// Names of the key's subkeys, sorted like the registry.
+bool list_subkeys(int key, std::vector<std::string>& names);
+
+// Removes the key's values and leftover temporary files.
+bool remove_values(int key);
+
+// --- values (store_value_file_posix.cpp) ---
+
+struct ValueData {
+    uint32_t type = 0;
+    std::string data;
+};
+
+// Finds the value's file case-insensitively; false when missing.
+bool find_value_entry(int key, std::string_view name, std::string& entry);
+// Reads a value whose data is at most `limit` bytes; false when missing, malformed or longer.
+bool read_value(int key, std::string_view name, size_t limit, ValueData& out);
+bool read_value_entry(int key, const std::string& entry, size_t limit, ValueData& out);
+// Replaces the value atomically; the file gets the key's permissions without execute bits.
+bool write_value(int key, std::string_view name, uint32_t type, std::string_view data);
+
+}  // namespace quietway::store_tree
