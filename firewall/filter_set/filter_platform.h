@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "filter_record.h"
+
+namespace quietway {
+
+// The one seam between the filter-set logic and the machine's packet filter. Every status
+// is 0 on success or the platform's error code.
+class FilterPlatform {
+public:
+    virtual ~FilterPlatform() = default;
+
+    // Interface LUIDs of the VPN adapters present now. False only when the adapter list
+    // could not be examined at all for lack of memory; a failed query leaves `luids` empty.
+    virtual bool find_vpn_adapters(std::vector<uint64_t>& luids) = 0;
+
+    // A dynamic session: everything added through it vanishes when it is closed or when the
+    // process ends.
+    virtual uint32_t open_engine(EngineHandle& engine) = 0;
+    virtual uint32_t close_engine(EngineHandle engine) = 0;
+
+    virtual bool create_sublayer_key(SublayerKey& key) = 0;
+    virtual uint32_t add_sublayer(EngineHandle engine, const SublayerRecord& sublayer) = 0;
+    virtual uint32_t delete_sublayer(EngineHandle engine, const SublayerKey& key) = 0;
+
+    virtual uint32_t add_filter(EngineHandle engine, const FilterRecord& filter, uint64_t& id) = 0;
+    virtual uint32_t delete_filter(EngineHandle engine, uint64_t id) = 0;
+
+    // Many filters at once, each with its own id and status, in order. The defaults call the
+    // single forms; a platform may install them in one step.
+    virtual void add_filters(EngineHandle engine, std::span<const FilterRecord> filters,
+                             std::span<uint64_t> ids, std::span<uint32_t> results);
+    virtual void delete_filters(EngineHandle engine, std::span<const uint64_t> ids,
+                                std::span<uint32_t> results);
+};
+
+// The machine's own packet filter: WFP on Windows, nftables on Linux.
+std::unique_ptr<FilterPlatform> make_system_filter_platform();
+
+}  // namespace quietway

@@ -1,0 +1,172 @@
+#include "nft_ruleset_posix.h"
+
+#include <arpa/inet.h>
+#include <json/json.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+namespace quietway::nft {
+namespace {
+
+// Display names become rule comments; only plain printable ASCII is kept.
+std::string comment_text(const wchar_t* name) {
+    std::string text;
+    for (const wchar_t* c = name; c != nullptr && *c != L'\0'; ++c) {
+        const bool printable = *c >= 0x20 && *c < 0x7F && *c != L'"' && *c != L'\\';
+        text += printable ? static_cast<char>(*c) : '?';
+    }
+    return text;
+}
+
+bool usable_interface_name(const std::string& name) {
+    if (name.empty() || name.size() > 15) return false;
+    for (char c : name) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.' || c == '@' ||
+                           c == '+';
+        if (!plain) return false;
+    }
+    return true;
+}
+
+bool parse_json(const std::string& text, Json::Value& root) {
+    Json::CharReaderBuilder builder;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    std::string errors;
+    return reader->parse(text.data(), text.data() + text.size(), &root, &errors) &&
+           root.isObject() && root["nftables"].isArray();
+}
+
+bool address_condition(const FilterRecord& filter, std::string& text) {
+    if (filter.layer != FilterLayer::connect_v4) return false;
+    text = filter.field == FilterField::local_address ? "ip saddr " : "ip daddr ";
+    text += dotted(filter.address);
+    if (filter.match == FilterMatch::range) text += "-" + dotted(filter.address_high);
+    return true;
+}
+
+}  // namespace
+
+std::string table_name(const SublayerKey& key) {
+    std::string name = "quietway_";
+    char hex[3];
+    for (uint8_t b : key.bytes) {
+        std::snprintf(hex, sizeof hex, "%02x", b);
+        name += hex;
+    }
+    return name;
+}
+
+std::string table_commands(const std::string& table, const wchar_t* comment) {
+    const std::string t = "inet " + table;
+    std::string c;
+    c += "add table " + t + " { flags owner; comment \"" + comment_text(comment) + "\"; }\n";
+    c += "add chain " + t + " " + kPermitChain + "\n";
+    c += "add chain " + t + " " + kBlockChain + "\n";
+    c += "add set " + t + " " + kRemoteAddressSet + " { type ipv4_addr; }\n";
+    c += "add set " + t + " " + kLocalAddressSet + " { type ipv4_addr; }\n";
+    c += "add rule " + t + " " + kPermitChain + " ip daddr @" + kRemoteAddressSet + " accept\n";
+    c += "add rule " + t + " " + kPermitChain + " ip saddr @" + kLocalAddressSet + " accept\n";
+    c += "add chain " + t + " output { type filter hook output priority filter; policy accept; }\n";
+    c += "add rule " + t + " output jump " + kPermitChain + "\n";
+    c += "add rule " + t + " output jump " + kBlockChain + "\n";
+    return c;
+}
+
+std::string dotted(uint32_t address) {
+    char text[INET_ADDRSTRLEN];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, (address >> 16) & 0xFF,
+                  (address >> 8) & 0xFF, address & 0xFF);
+    return text;
+}
+
+bool is_set_element(const FilterRecord& filter) {
+    return filter.action == FilterAction::permit && filter.layer == FilterLayer::connect_v4 &&
+           filter.match == FilterMatch::equal &&
+           (filter.field == FilterField::local_address ||
+            filter.field == FilterField::remote_address);
+}
+
+const char* element_set(const FilterRecord& filter) {
+    return filter.field == FilterField::local_address ? kLocalAddressSet : kRemoteAddressSet;
+}
+
+bool rule_for(const FilterRecord& filter, const std::string& interface_name, std::string& chain,
+              std::string& rule) {
+    rule = filter.layer == FilterLayer::connect_v4 ? "meta nfproto ipv4" : "meta nfproto ipv6";
+    switch (filter.field) {
+        case FilterField::none:
+            break;
+        case FilterField::local_interface:
+            if (filter.match != FilterMatch::equal || !usable_interface_name(interface_name)) {
+                return false;
+            }
+            rule += " oifname \"" + interface_name + "\"";
+            break;
+        case FilterField::local_address:
+        case FilterField::remote_address: {
+            std::string condition;
+            if (!address_condition(filter, condition)) return false;
+            rule += " " + condition;
+            break;
+        }
+    }
+    rule += filter.action == FilterAction::permit ? " accept" : " drop";
+    rule += " comment \"" + comment_text(filter.display_name) + "\"";
+    chain = filter.action == FilterAction::permit ? kPermitChain : kBlockChain;
+    return true;
+}
+
+uint64_t echoed_rule_handle(const std::string& json) {
+    Json::Value root;
+    if (!parse_json(json, root)) return 0;
+    for (const Json::Value& item : root["nftables"]) {
+        if (!item.isObject() || !item["add"].isObject()) continue;
+        const Json::Value& rule = item["add"]["rule"];
+        if (rule.isObject() && rule["handle"].isUInt64()) return rule["handle"].asUInt64();
+    }
+    return 0;
+}
+
+bool listed_table_is_owned(const std::string& text) {
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        const size_t first = line.find_first_not_of(" \t");
+        if (first == std::string::npos || line.compare(first, 6, "flags ") != 0) continue;
+        // "flags owner" or a comma-separated list such as "flags dormant,owner".
+        std::string flags = "," + line.substr(first + 6) + ",";
+        flags.erase(std::remove(flags.begin(), flags.end(), ' '), flags.end());
+        if (flags.find(",owner,") != std::string::npos) return true;
+    }
+    return false;
+}
+
+std::vector<uint32_t> listed_set_elements(const std::string& json, const std::string& set) {
+    std::vector<uint32_t> addresses;
+    Json::Value root;
+    if (!parse_json(json, root)) return addresses;
+    for (const Json::Value& item : root["nftables"]) {
+        if (!item.isObject() || !item["set"].isObject()) continue;
+        if (item["set"]["name"].asString() != set) continue;
+        const Json::Value& elements = item["set"]["elem"];
+        if (!elements.isArray()) continue;
+        for (const Json::Value& element : elements) {
+            // A plain element is its value; one with options is {"elem": {"val": ...}}.
+            const bool with_options = element.isObject() && element["elem"].isObject();
+            const Json::Value& value = with_options ? element["elem"]["val"] : element;
+            in_addr parsed{};
+            if (value.isString() && inet_pton(AF_INET, value.asCString(), &parsed) == 1) {
+                addresses.push_back(ntohl(parsed.s_addr));
+            }
+        }
+    }
+    return addresses;
+}
+
+}  // namespace quietway::nft

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <vector>
+
+#include "filter_platform.h"
+#include "filter_record.h"
+#include "permit_entry.h"
+
+namespace quietway {
+
+// The kill switch: filters that block every outgoing IPv4 and IPv6 connection except those
+// over a VPN adapter, from the VPN's local range, to the local network range and to or from
+// the permitted addresses. Everything lives in a dynamic session, so nothing outlives the
+// engine handle or the process. Not locked: one thread at a time.
+//
+// Operations that talk to the engine return 0, the platform's error code, or 22 when the
+// engine is not open or there is nothing to do. AddRemove/OpenClose take true to add or open,
+// false to remove or close.
+class WfpFirewall {
+public:
+    // Uses the machine's packet filter.
+    WfpFirewall();
+    // Uses `platform`, which must outlive the object.
+    explicit WfpFirewall(FilterPlatform& platform);
+    // Stops the set: filters, sublayer and engine.
+    ~WfpFirewall();
+    WfpFirewall(const WfpFirewall&) = delete;
+    WfpFirewall& operator=(const WfpFirewall&) = delete;
+
+    // Reads `app_dir`; fails when it cannot be read.
+    bool InitFirewall();
+    // Appends a permit entry (direction 1: remote address, 0: local); null text is ignored.
+    void AddPermitIP(const char* text, uint32_t direction);
+    bool StartFirewall();
+    bool StopFirewall();
+
+    uint32_t OpenCloseEngine(bool add);
+    uint32_t AddRemoveSubLayer(bool add);
+    uint32_t AddRemoveBlockAllFilter(bool add);
+    uint32_t AddRemoveTapFilter2(bool add);
+    uint32_t AddRemovePermitRangeIPsFilter(bool add);
+    uint32_t AddRemovePermitIPsFilter(bool add);
+
+    bool engine_open() const { return engine_ != nullptr; }
+    const SublayerKey& sublayer_key() const { return sublayer_key_; }
+    const std::list<PermitEntry>& permit_list() const { return permits_; }
+    const std::vector<uint64_t>& adapter_luids() const { return adapter_luids_; }
+    const std::vector<uint64_t>& adapter_filter_ids() const { return adapter_filter_ids_; }
+
+private:
+    FilterRecord base_filter(const wchar_t* name, FilterAction action) const;
+    uint32_t add_one(const FilterRecord& filter, uint64_t& id);
+    uint32_t remove_ids(uint64_t* ids, size_t count);
+
+    std::unique_ptr<FilterPlatform> owned_platform_;
+    FilterPlatform& platform_;
+
+    EngineHandle engine_ = nullptr;
+    SublayerKey sublayer_key_;
+    FilterRecord block_filter_;
+    uint64_t block_filter_ids_[2] = {0, 0};
+    FilterRecord range_filters_[2];
+    uint64_t range_filter_ids_[2] = {0, 0};
+    std::list<PermitEntry> permits_;
+    std::vector<uint64_t> adapter_luids_;
+    std::vector<uint64_t> adapter_filter_ids_;
+};
+
+}  // namespace quietway

@@ -1,0 +1,368 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "log_capture.h"
+#include "recording_filter_platform.h"
+#include "store.h"
+#include "store_admin.h"
+#include "test_support.h"
+#include "wfp_firewall.h"
+
+namespace quietway {
+namespace {
+
+using testing::LogCapture;
+using testing::PlatformCall;
+using testing::RecordingFilterPlatform;
+using Kind = PlatformCall::Kind;
+
+class WfpFirewallTest : public ::testing::Test {
+protected:
+    WfpFirewallTest() { platform_.adapters = {0x1111, 0x2222}; }
+
+    std::vector<PlatformCall> filters_added() const { return platform_.of_kind(Kind::add_filter); }
+
+    LogCapture log_;
+    RecordingFilterPlatform platform_;
+};
+
+// One line per filter: layer, condition, action, weight and display name.
+std::string describe(const PlatformCall& call) {
+    const FilterRecord& f = call.filter;
+    std::string text = f.layer == FilterLayer::connect_v4 ? "v4 " : "v6 ";
+    char value[64];
+    switch (f.field) {
+        case FilterField::none:
+            text += "all";
+            break;
+        case FilterField::local_interface:
+            std::snprintf(value, sizeof value, "interface=%llx",
+                          static_cast<unsigned long long>(f.interface_luid));
+            text += value;
+            break;
+        case FilterField::local_address:
+        case FilterField::remote_address:
+            text += f.field == FilterField::local_address ? "local" : "remote";
+            std::snprintf(value, sizeof value,
+                          f.match == FilterMatch::range ? "%08x-%08x" : "=%08x", f.address,
+                          f.address_high);
+            text += value;
+            break;
+    }
+    text += f.action == FilterAction::permit ? " permit" : " block";
+    text += f.weighted ? " w" + std::to_string(f.weight) : " w-";
+    text += " " + std::string(call.name.begin(), call.name.end());
+    return text;
+}
+
+TEST_F(WfpFirewallTest, StartBuildsTheWholeSetInOrder) {
+    WfpFirewall firewall(platform_);
+    firewall.AddPermitIP("203.0.113.7", kPermitRemoteAddress);
+    firewall.AddPermitIP("127.0.0.1", kPermitLocalAddress);
+    ASSERT_TRUE(firewall.StartFirewall());
+
+    const std::vector<Kind> kinds = platform_.kinds();
+    ASSERT_GE(kinds.size(), 4u);
+    EXPECT_EQ(std::vector<Kind>(kinds.begin(), kinds.begin() + 4),
+              (std::vector<Kind>{Kind::find_adapters, Kind::open_engine, Kind::create_key,
+                                 Kind::add_sublayer}));
+    const PlatformCall sublayer = platform_.of_kind(Kind::add_sublayer).at(0);
+    EXPECT_EQ(sublayer.name, L"QuietwayFirewall");
+    EXPECT_EQ(sublayer.description, L"QuietwayFirewall");
+    EXPECT_EQ(sublayer.sublayer.weight, 0x100);
+    EXPECT_EQ(sublayer.sublayer.flags, 0);
+    EXPECT_EQ(firewall.sublayer_key(), sublayer.sublayer.key);
+    EXPECT_EQ(sublayer.sublayer.key.bytes[0], RecordingFilterPlatform::kKeyByte);
+
+    const std::string range = "Quietway filter to permit traffic from local vpn IPs range ...";
+    const std::string permit = "Quietway filter to permit traffic to ...";
+    const std::vector<std::string> expected = {"v4 all block w0 QuietwayFirewall",
+                                               "v6 all block w0 QuietwayFirewall",
+                                               "v4 interface=1111 permit w- QuietwayFirewall",
+                                               "v6 interface=1111 permit w- QuietwayFirewall",
+                                               "v4 interface=2222 permit w- QuietwayFirewall",
+                                               "v6 interface=2222 permit w- QuietwayFirewall",
+                                               "v4 local0a000000-0a00feff permit w15 " + range,
+                                               "v4 remotec0a80001-c0a8feff permit w15 " + range,
+                                               "v4 remote=cb007107 permit w15 " + permit,
+                                               "v4 local=7f000001 permit w15 " + permit};
+    const std::vector<PlatformCall> added = filters_added();
+    std::vector<std::string> described;
+    for (const PlatformCall& call : added) {
+        described.push_back(describe(call));
+        EXPECT_EQ(call.filter.sublayer, firewall.sublayer_key());
+        EXPECT_EQ(call.engine, RecordingFilterPlatform::kEngine);
+    }
+    ASSERT_EQ(described, expected);
+
+    // Each permit entry remembers the id of its own filter.
+    EXPECT_EQ(firewall.permit_list().front().filter_id, added[8].id);
+    EXPECT_EQ(firewall.permit_list().back().filter_id, added[9].id);
+
+    EXPECT_TRUE(log_.contains_in_order(
+        {"Found 2 TAP adapters\n", "firewall interface created", "firewall interface binded",
+         "before adding filter", "after adding filter", "before adding filter IPv6",
+         "after adding filter", "AddRemoveBlockAllFilter ok",
+         "Filter (Permit all IPv4 traffic from TAP) added with ID=" + std::to_string(added[2].id) +
+             "\r\n",
+         "Filter (Permit all IPv6 traffic from TAP) added with ID=" + std::to_string(added[3].id) +
+             "\r\n",
+         "Filter (Permit all IPv4 traffic from TAP) added with ID=" + std::to_string(added[4].id) +
+             "\r\n",
+         "AddRemoveTapFilter2 ok", "AddRemovePermitRangeIPsFilter ok",
+         "AddRemovePermitIPsFilter ok"}))
+        << log_.text();
+}
+
+TEST_F(WfpFirewallTest, TwoAdaptersGiveFourFiltersAndTheLuidListIsEmptiedAfterwards) {
+    WfpFirewall firewall(platform_);
+    ASSERT_TRUE(firewall.StartFirewall());
+    EXPECT_EQ(firewall.adapter_filter_ids().size(), 4u);
+    EXPECT_TRUE(firewall.adapter_luids().empty());
+}
+
+TEST_F(WfpFirewallTest, AddressesThatDoNotParseGetNoFilter) {
+    WfpFirewall firewall(platform_);
+    firewall.AddPermitIP(nullptr, kPermitRemoteAddress);
+    firewall.AddPermitIP("1.2.3.4.5", kPermitRemoteAddress);
+    firewall.AddPermitIP("", kPermitRemoteAddress);
+    firewall.AddPermitIP("10.0.0.1", kPermitRemoteAddress);
+    ASSERT_EQ(firewall.permit_list().size(), 3u);  // the null text is ignored
+    EXPECT_EQ(firewall.permit_list().front().address, 0u);
+
+    ASSERT_TRUE(firewall.StartFirewall());
+    const std::vector<PlatformCall> added = filters_added();
+    ASSERT_EQ(added.size(), 9u);
+    EXPECT_EQ(added.back().filter.address, 0x0A000001u);
+    EXPECT_EQ(firewall.permit_list().front().filter_id, 0u);
+}
+
+TEST_F(WfpFirewallTest, NoVpnAdapterInstallsNothing) {
+    platform_.adapters.clear();
+    WfpFirewall firewall(platform_);
+    firewall.AddPermitIP("10.0.0.1", kPermitRemoteAddress);
+    EXPECT_FALSE(firewall.StartFirewall());
+    EXPECT_EQ(platform_.kinds(), std::vector<Kind>{Kind::find_adapters});
+    EXPECT_TRUE(log_.contains("No TAP adapters found!"));
+    EXPECT_FALSE(log_.contains("firewall interface created"));
+}
+
+TEST_F(WfpFirewallTest, UnreadableAdapterListFailsWithoutTheNoAdapterLine) {
+    platform_.adapter_list_readable = false;
+    WfpFirewall firewall(platform_);
+    EXPECT_FALSE(firewall.StartFirewall());
+    EXPECT_EQ(platform_.kinds(), std::vector<Kind>{Kind::find_adapters});
+    EXPECT_FALSE(log_.contains("No TAP adapters found!"));
+}
+
+TEST_F(WfpFirewallTest, EngineThatCannotOpenFailsTheStart) {
+    platform_.open_status = 1764;
+    WfpFirewall firewall(platform_);
+    EXPECT_FALSE(firewall.StartFirewall());
+    EXPECT_FALSE(firewall.engine_open());
+    EXPECT_EQ(platform_.kinds(), (std::vector<Kind>{Kind::find_adapters, Kind::open_engine}));
+    EXPECT_TRUE(log_.contains("Found 2 TAP adapters"));
+    EXPECT_FALSE(log_.contains("firewall interface created"));
+}
+
+TEST_F(WfpFirewallTest, FailedSublayerLeavesTheEngineOpenUntilStopped) {
+    platform_.add_sublayer_status = 0x80320009;
+    WfpFirewall firewall(platform_);
+    EXPECT_FALSE(firewall.StartFirewall());
+    EXPECT_TRUE(firewall.engine_open());
+    EXPECT_TRUE(firewall.sublayer_key().is_zero());
+    EXPECT_TRUE(filters_added().empty());
+    EXPECT_TRUE(log_.contains("firewall interface created"));
+    EXPECT_FALSE(log_.contains("firewall interface binded"));
+
+    // Nothing to delete, so the stop reports failure, but the engine handle is released.
+    EXPECT_FALSE(firewall.StopFirewall());
+    EXPECT_FALSE(platform_.engine_is_open);
+    EXPECT_FALSE(firewall.engine_open());
+}
+
+TEST_F(WfpFirewallTest, KeyCreationFailureIsTwentyTwo) {
+    platform_.key_created = false;
+    WfpFirewall firewall(platform_);
+    ASSERT_EQ(firewall.OpenCloseEngine(true), 0u);
+    EXPECT_EQ(firewall.AddRemoveSubLayer(true), 22u);
+    EXPECT_TRUE(platform_.of_kind(Kind::add_sublayer).empty());
+}
+
+TEST_F(WfpFirewallTest, FailedPermitGroupIsLoggedAndTheOthersAreStillAdded) {
+    platform_.add_filter_status = [](const FilterRecord& filter) {
+        return filter.field == FilterField::remote_address && filter.match == FilterMatch::equal
+                   ? 5u
+                   : 0u;
+    };
+    WfpFirewall firewall(platform_);
+    firewall.AddPermitIP("203.0.113.7", kPermitRemoteAddress);
+    firewall.AddPermitIP("127.0.0.1", kPermitLocalAddress);
+    EXPECT_TRUE(firewall.StartFirewall());
+    EXPECT_TRUE(log_.contains_in_order({"AddRemoveBlockAllFilter ok", "AddRemoveTapFilter2 ok",
+                                        "AddRemovePermitRangeIPsFilter ok",
+                                        "AddRemovePermitIPsFilter failed"}));
+    EXPECT_EQ(firewall.permit_list().front().filter_id, 0u);
+    EXPECT_NE(firewall.permit_list().back().filter_id, 0u);
+}
+
+TEST_F(WfpFirewallTest, FailedIpv4BlockIsNotReportedAsAStartedKillSwitch) {
+    platform_.add_filter_status = [](const FilterRecord& filter) {
+        return filter.action == FilterAction::block && filter.layer == FilterLayer::connect_v4 ? 5u
+                                                                                               : 0u;
+    };
+    WfpFirewall firewall(platform_);
+    EXPECT_EQ(firewall.OpenCloseEngine(true), 0u);
+    EXPECT_EQ(firewall.AddRemoveSubLayer(true), 0u);
+    EXPECT_EQ(firewall.AddRemoveBlockAllFilter(true), 5u);
+    EXPECT_TRUE(firewall.StopFirewall());
+
+    WfpFirewall second(platform_);
+    EXPECT_FALSE(second.StartFirewall());
+    EXPECT_TRUE(log_.contains("AddRemoveBlockAllFilter failed"));
+    // The other groups are still in place.
+    EXPECT_TRUE(log_.contains("AddRemovePermitRangeIPsFilter ok"));
+    EXPECT_EQ(second.adapter_filter_ids().size(), 4u);
+}
+
+TEST_F(WfpFirewallTest, AdapterFilterThatFailsIsNeitherLoggedAsAddedNorRecorded) {
+    platform_.add_filter_status = [](const FilterRecord& filter) {
+        return filter.field == FilterField::local_interface &&
+                       filter.layer == FilterLayer::connect_v6
+                   ? 87u
+                   : 0u;
+    };
+    WfpFirewall firewall(platform_);
+    ASSERT_TRUE(firewall.StartFirewall());
+    EXPECT_EQ(firewall.adapter_filter_ids().size(), 2u);
+    EXPECT_TRUE(log_.contains("AddRemoveTapFilter2 failed"));
+    EXPECT_FALSE(log_.contains("Permit all IPv6 traffic from TAP"));
+}
+
+TEST_F(WfpFirewallTest, StopRemovesEverythingInOrderAndEmptiesThePermitList) {
+    WfpFirewall firewall(platform_);
+    firewall.AddPermitIP("203.0.113.7", kPermitRemoteAddress);
+    ASSERT_TRUE(firewall.StartFirewall());
+    const std::vector<PlatformCall> added = filters_added();
+    const size_t start_calls = platform_.calls.size();
+
+    EXPECT_TRUE(firewall.StopFirewall());
+    std::vector<uint64_t> deleted;
+    std::vector<Kind> tail;
+    for (size_t i = start_calls; i < platform_.calls.size(); ++i) {
+        const PlatformCall& call = platform_.calls[i];
+        if (call.kind == Kind::delete_filter)
+            deleted.push_back(call.id);
+        else
+            tail.push_back(call.kind);
+    }
+    // Block filters, adapter filters, range filters, permit filters: the order they went in.
+    std::vector<uint64_t> expected;
+    for (const PlatformCall& call : added) expected.push_back(call.id);
+    EXPECT_EQ(deleted, expected);
+    EXPECT_EQ(tail, (std::vector<Kind>{Kind::delete_sublayer, Kind::close_engine}));
+    EXPECT_EQ(platform_.of_kind(Kind::delete_sublayer).at(0).key.bytes[0],
+              RecordingFilterPlatform::kKeyByte);
+
+    EXPECT_TRUE(platform_.live_filters.empty());
+    EXPECT_TRUE(firewall.permit_list().empty());
+    EXPECT_TRUE(firewall.adapter_filter_ids().empty());
+    EXPECT_TRUE(firewall.sublayer_key().is_zero());
+    EXPECT_FALSE(firewall.engine_open());
+}
+
+TEST_F(WfpFirewallTest, StoppingASetThatNeverStartedChangesNothing) {
+    WfpFirewall firewall(platform_);
+    firewall.AddPermitIP("10.0.0.1", kPermitRemoteAddress);
+    EXPECT_FALSE(firewall.StopFirewall());
+    EXPECT_TRUE(platform_.calls.empty());
+    EXPECT_EQ(firewall.permit_list().size(), 1u);
+}
+
+TEST_F(WfpFirewallTest, FailedSublayerDeletionStillClosesTheEngine) {
+    WfpFirewall firewall(platform_);
+    ASSERT_TRUE(firewall.StartFirewall());
+    platform_.delete_sublayer_status = 0x80320007;
+    EXPECT_FALSE(firewall.StopFirewall());
+    EXPECT_FALSE(platform_.engine_is_open);
+}
+
+TEST_F(WfpFirewallTest, ANewStartNeedsItsAddressesAgain) {
+    WfpFirewall firewall(platform_);
+    firewall.AddPermitIP("203.0.113.7", kPermitRemoteAddress);
+    ASSERT_TRUE(firewall.StartFirewall());
+    ASSERT_TRUE(firewall.StopFirewall());
+    platform_.calls.clear();
+
+    ASSERT_TRUE(firewall.StartFirewall());
+    EXPECT_EQ(filters_added().size(), 8u);  // no permit filter
+    EXPECT_TRUE(log_.contains("AddRemovePermitIPsFilter failed"));
+}
+
+TEST_F(WfpFirewallTest, StartingTwiceDoesNotOpenASecondEngine) {
+    WfpFirewall firewall(platform_);
+    ASSERT_TRUE(firewall.StartFirewall());
+    EXPECT_FALSE(firewall.StartFirewall());
+    EXPECT_EQ(platform_.of_kind(Kind::open_engine).size(), 1u);
+    EXPECT_EQ(firewall.OpenCloseEngine(true), 22u);
+}
+
+TEST_F(WfpFirewallTest, DestroyingARunningSetRemovesIt) {
+    {
+        WfpFirewall firewall(platform_);
+        ASSERT_TRUE(firewall.StartFirewall());
+        EXPECT_FALSE(platform_.live_filters.empty());
+    }
+    EXPECT_TRUE(platform_.live_filters.empty());
+    EXPECT_FALSE(platform_.engine_is_open);
+    EXPECT_EQ(platform_.of_kind(Kind::delete_sublayer).size(), 1u);
+}
+
+TEST_F(WfpFirewallTest, OperationsWithoutAnOpenEngineAnswerTwentyTwo) {
+    WfpFirewall firewall(platform_);
+    firewall.AddPermitIP("10.0.0.1", kPermitRemoteAddress);
+    for (bool add : {true, false}) {
+        EXPECT_EQ(firewall.AddRemoveSubLayer(add), 22u);
+        EXPECT_EQ(firewall.AddRemoveBlockAllFilter(add), 22u);
+        EXPECT_EQ(firewall.AddRemoveTapFilter2(add), 22u);
+        EXPECT_EQ(firewall.AddRemovePermitRangeIPsFilter(add), 22u);
+        EXPECT_EQ(firewall.AddRemovePermitIPsFilter(add), 22u);
+    }
+    EXPECT_EQ(firewall.OpenCloseEngine(false), 22u);
+    EXPECT_TRUE(platform_.calls.empty());
+}
+
+TEST_F(WfpFirewallTest, NothingToDoIsTwentyTwoWithAnOpenEngine) {
+    WfpFirewall firewall(platform_);
+    ASSERT_EQ(firewall.OpenCloseEngine(true), 0u);
+    EXPECT_EQ(firewall.AddRemovePermitIPsFilter(true), 22u);  // empty permit list
+    EXPECT_EQ(firewall.AddRemoveTapFilter2(true), 22u);       // no adapters found yet
+    EXPECT_EQ(firewall.AddRemoveBlockAllFilter(false), 22u);  // nothing recorded
+    EXPECT_EQ(firewall.AddRemoveSubLayer(false), 22u);
+    EXPECT_EQ(firewall.OpenCloseEngine(false), 0u);
+}
+
+class InitFirewallTest : public ::testing::Test {
+protected:
+    InitFirewallTest() : env_(kRegistryEnv, dir_.str()) { delete_reg_tree(kStoreRoot); }
+    ~InitFirewallTest() override { delete_reg_tree(kStoreRoot); }
+
+    testing::TempDir dir_;
+    testing::ScopedEnv env_;
+    RecordingFilterPlatform platform_;
+};
+
+TEST_F(InitFirewallTest, NeedsTheInstallationDirectory) {
+    WfpFirewall firewall(platform_);
+    EXPECT_FALSE(firewall.InitFirewall());
+    ASSERT_TRUE(create_reg_string(RootKey::local_machine, "SOFTWARE\\Quietway2\\app", "app_dir",
+                                  "C:\\Program Files\\Quietway"));
+    EXPECT_TRUE(firewall.InitFirewall());
+    EXPECT_TRUE(platform_.calls.empty());
+}
+
+}  // namespace
+}  // namespace quietway

@@ -1,0 +1,151 @@
+// quietway_firewall as a real process inside namespaces the tests create.
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "child_process.h"
+#include "netns_lab.h"
+#include "rotating_log.h"
+#include "store.h"
+#include "test_support.h"
+
+namespace quietway {
+namespace {
+
+using lab::NetnsLab;
+using lab::NetnsScope;
+using lab::tcp_connects;
+using testing::read_file;
+using testing::wait_until;
+
+constexpr uint16_t kPort = 7101;
+
+class FirewallProgramLab : public ::testing::Test {
+protected:
+    FirewallProgramLab()
+        : registry_env_(kRegistryEnv, registry_.str()), log_env_(kLogDirEnv, logs_.str()) {}
+
+    void SetUp() override {
+        ASSERT_EQ(net_.error(), "");
+        NetnsScope server(net_.server());
+        listener_ = std::make_unique<lab::TcpListener>(kPort);
+        ASSERT_TRUE(listener_->listening());
+    }
+
+    void install_servers() {
+        ASSERT_TRUE(create_reg_string(RootKey::local_machine, "SOFTWARE\\Quietway2\\app", "app_dir",
+                                      "/opt/quietway"));
+        ASSERT_TRUE(create_reg_dword(kServersPath, "last_index", 3));
+        ASSERT_TRUE(create_reg_string(RootKey::local_machine, "SOFTWARE\\Quietway2\\servers\\1",
+                                      "address_ip", "10.99.0.1"));
+        ASSERT_TRUE(create_reg_string(RootKey::local_machine, "SOFTWARE\\Quietway2\\servers\\3",
+                                      "address_ip", "10.99.0.4"));
+    }
+
+    std::string log_text() const { return read_file(logs_ / kFirewallLogFile); }
+    bool logged(const std::string& piece) const {
+        return log_text().find(piece) != std::string::npos;
+    }
+    std::unique_ptr<lab::ChildProcess> start_program(int input = -1) {
+        return std::make_unique<lab::ChildProcess>(
+            std::vector<std::string>{"ip", "netns", "exec", net_.client(), FIREWALL_PROGRAM_PATH},
+            input);
+    }
+    bool connects(const char* address) {
+        NetnsScope client(net_.client());
+        return tcp_connects(address, kPort);
+    }
+
+    testing::TempDir registry_;
+    testing::TempDir logs_;
+    testing::ScopedEnv registry_env_;
+    testing::ScopedEnv log_env_;
+    NetnsLab net_;
+    std::unique_ptr<lab::TcpListener> listener_;
+};
+
+TEST_F(FirewallProgramLab, HoldsTheSwitchWithoutInputAndLeavesNothingWhenKilled) {
+    install_servers();
+    auto program = start_program();
+    ASSERT_TRUE(program->started());
+    ASSERT_TRUE(wait_until([&] { return logged("Firewall started successfully..."); }))
+        << log_text();
+
+    // Standard input is /dev/null and already at its end: the program keeps holding.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(program->running());
+    ASSERT_EQ(net_.client_tables().size(), 1u);
+    EXPECT_TRUE(connects("10.99.0.1"));
+    EXPECT_TRUE(connects("10.99.0.4"));
+    EXPECT_FALSE(connects("10.99.0.3"));
+
+    const int status = program->stop(SIGKILL);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    EXPECT_FALSE(program->running());
+    EXPECT_TRUE(wait_until([&] { return net_.client_tables().empty(); }));
+    EXPECT_TRUE(connects("10.99.0.3"));
+}
+
+TEST_F(FirewallProgramLab, StoppedItRemovesTheSwitchAndExitsWithZero) {
+    install_servers();
+    auto program = start_program();
+    ASSERT_TRUE(wait_until([&] { return logged("Firewall started successfully..."); }))
+        << log_text();
+    ASSERT_FALSE(connects("10.99.0.3"));
+
+    const int status = program->stop(SIGTERM);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(net_.client_tables().empty());
+    EXPECT_TRUE(connects("10.99.0.3"));
+}
+
+TEST_F(FirewallProgramLab, AKeyPressOnItsTerminalEndsIt) {
+    install_servers();
+    int terminal = -1;
+    int program_side = -1;
+    ASSERT_EQ(openpty(&terminal, &program_side, nullptr, nullptr, nullptr), 0);
+    auto program = start_program(program_side);
+    close(program_side);
+    ASSERT_TRUE(wait_until([&] { return logged("Firewall started successfully..."); }))
+        << log_text();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_TRUE(program->running());
+    ASSERT_FALSE(connects("10.99.0.3"));
+
+    ASSERT_EQ(write(terminal, "q", 1), 1);  // one key, no Enter
+    const int status = program->stop(0);
+    close(terminal);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(net_.client_tables().empty());
+    EXPECT_TRUE(connects("10.99.0.3"));
+}
+
+TEST_F(FirewallProgramLab, WithoutAServerListItEndsAtOnce) {
+    auto program = start_program();
+    const int status = program->stop(0, std::chrono::seconds(10));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(logged("Can't get last index of server")) << log_text();
+    EXPECT_TRUE(net_.client_tables().empty());
+}
+
+TEST_F(FirewallProgramLab, WithoutATunDeviceItWaitsBlockingNothing) {
+    install_servers();
+    ASSERT_EQ(lab::run_program({"ip", "-n", net_.client(), "link", "del", NetnsLab::kTunName}), 0);
+    auto program = start_program();
+    ASSERT_TRUE(wait_until([&] { return logged("Error starting firewall. GetLastError() 0x"); }))
+        << log_text();
+    EXPECT_TRUE(logged("No TAP adapters found!"));
+    EXPECT_TRUE(program->running());
+    EXPECT_TRUE(connects("10.99.0.3"));
+}
+
+}  // namespace
+}  // namespace quietway

@@ -1,0 +1,38 @@
+#pragma once
+
+// Points the program log at a fresh file and reads back what was logged.
+
+#include <initializer_list>
+#include <string>
+
+#include "rotating_log.h"
+#include "test_support.h"
+
+namespace quietway::testing {
+
+class LogCapture {
+public:
+    LogCapture() : env_(kLogDirEnv, dir_.str()) { program_log().set_file_name("FilterSet.log"); }
+
+    std::string text() const { return read_file(dir_ / "FilterSet.log"); }
+    bool contains(const std::string& piece) const {
+        return text().find(piece) != std::string::npos;
+    }
+    // True when every piece occurs, each after the one before.
+    bool contains_in_order(std::initializer_list<std::string> pieces) const {
+        const std::string all = text();
+        size_t at = 0;
+        for (const std::string& piece : pieces) {
+            at = all.find(piece, at);
+            if (at == std::string::npos) return false;
+            at += piece.size();
+        }
+        return true;
+    }
+
+private:
+    TempDir dir_;
+    ScopedEnv env_;
+};
+
+}  // namespace quietway::testing
