@@ -17,15 +17,15 @@ std::string to_portable_format(const char* format) {
     for (const char* p = format; *p != '\0'; ++p) {
         out += *p;
         if (*p != '%') continue;
-        const char* spec = p + 1;
-        while (*spec != '\0' && std::strchr("-+ #0123456789.*", *spec) != nullptr) ++spec;
-        if (std::strncmp(spec, "I64", 3) == 0) {
-            out.append(p + 1, spec);
+        const char* conversion = p + 1;
+        while (*conversion != '\0' && std::strchr("-+ #0123456789.*", *conversion) != nullptr) ++conversion;
+        if (std::strncmp(conversion, "I64", 3) == 0) {
+            out.append(p + 1, conversion);
             out += "ll";
-            p = spec + 2;
-        } else if (*spec == '%') {
+            p = conversion + 2;
+        } else if (*conversion == '%') {
             out += '%';
-            p = spec;
+            p = conversion;
         }
     }
     return out;
