@@ -18,7 +18,8 @@ std::string to_portable_format(const char* format) {
         out += *p;
         if (*p != '%') continue;
         const char* conversion = p + 1;
-        while (*conversion != '\0' && std::strchr("-+ #0123456789.*", *conversion) != nullptr) ++conversion;
+        while (*conversion != '\0' && std::strchr("-+ #0123456789.*", *conversion) != nullptr)
+            ++conversion;
         if (std::strncmp(conversion, "I64", 3) == 0) {
             out.append(p + 1, conversion);
             out += "ll";
