@@ -1,0 +1,195 @@
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <systemd/sd-login.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include "child_program.h"
+#include "launcher.h"
+#include "process_kill.h"
+#include "run_program.h"
+#include "session_user_posix.h"
+#include "test_support.h"
+
+namespace quietway {
+namespace {
+
+using testing::read_file;
+using testing::TempDir;
+using testing::wait_until;
+using testing::write_file;
+
+bool contains(const std::vector<std::string>& list, const std::string& item) {
+    return std::find(list.begin(), list.end(), item) != list.end();
+}
+
+void make_executable_script(const std::filesystem::path& path, const std::string& body) {
+    write_file(path, "#!/bin/sh\n" + body);
+    ::chmod(path.c_str(), 0755);
+}
+
+// A listening socket file, as a session bus or compositor leaves one.
+class SocketFile {
+public:
+    explicit SocketFile(const std::filesystem::path& path)
+        : fd_(::socket(AF_UNIX, SOCK_STREAM, 0)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::snprintf(address.sun_path, sizeof(address.sun_path), "%s", path.c_str());
+        bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    }
+    ~SocketFile() { ::close(fd_); }
+    bool bound() const { return bound_; }
+
+private:
+    int fd_;
+    bool bound_ = false;
+};
+
+TEST(RunInUserSession, WithoutAnActiveSessionFailsAndStartsNothing) {
+    char* session = nullptr;
+    if (sd_seat_get_active("seat0", &session, nullptr) >= 0) {
+        free(session);
+        GTEST_SKIP() << "a user session is active on seat0 here";
+    }
+    TempDir dir;
+    const auto marker = dir / "started";
+    make_executable_script(dir / "program", "echo started > " + marker.string() + "\n");
+    EXPECT_FALSE(run_in_user_session((dir / "program").c_str()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(std::filesystem::exists(marker));
+}
+
+TEST(RunInUserSession, RefusesAnythingButAFullPath) {
+    EXPECT_FALSE(run_in_user_session("quietway_tray"));
+    EXPECT_FALSE(run_in_user_session(""));
+    EXPECT_FALSE(run_in_user_session(nullptr));
+}
+
+TEST(SessionEnvironment, NamesTheUsersDirectoriesBusAndDisplays) {
+    TempDir runtime;
+    const auto user_dir = runtime / "1000";
+    std::filesystem::create_directory(user_dir);
+    SocketFile bus(user_dir / "bus");
+    SocketFile wayland(user_dir / "wayland-0");
+    ASSERT_TRUE(bus.bound() && wayland.bound());
+
+    posix::UserIdentity user;
+    user.uid = 1000;
+    user.name = "ada";
+    user.home = "/home/ada";
+    user.shell = "/bin/bash";
+    posix::ActiveSession session{"4", 1000, "user", "wayland", ":0"};
+    const auto env = posix::session_environment(user, session, runtime.str());
+    for (const std::string& expected :
+         {std::string("HOME=/home/ada"), std::string("USER=ada"), std::string("LOGNAME=ada"),
+          std::string("SHELL=/bin/bash"), std::string("XDG_SESSION_ID=4"),
+          std::string("XDG_SESSION_TYPE=wayland"), "XDG_RUNTIME_DIR=" + user_dir.string(),
+          "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (user_dir / "bus").string(),
+          std::string("WAYLAND_DISPLAY=wayland-0"), std::string("DISPLAY=:0")}) {
+        EXPECT_TRUE(contains(env, expected)) << expected;
+    }
+}
+
+TEST(SessionEnvironment, LeavesOutWhatTheSessionDoesNotHave) {
+    TempDir runtime;
+    std::filesystem::create_directory(runtime / "1000");
+    posix::UserIdentity user;
+    user.uid = 1000;
+    user.name = "ada";
+    user.home = "/home/ada";
+    user.shell = "/bin/sh";
+    const auto env =
+        posix::session_environment(user, {"5", 1000, "user", "x11", ""}, runtime.str());
+    for (const std::string& entry : env) {
+        EXPECT_NE(entry.rfind("DBUS_SESSION_BUS_ADDRESS=", 0), 0u) << entry;
+        EXPECT_NE(entry.rfind("WAYLAND_DISPLAY=", 0), 0u) << entry;
+        EXPECT_NE(entry.rfind("DISPLAY=", 0), 0u) << entry;
+    }
+    EXPECT_TRUE(contains(env, "XDG_RUNTIME_DIR=" + (runtime / "1000").string()));
+}
+
+TEST(StartAsUser, RunsTheProgramDetachedWithTheUsersIdentityAndTheGivenEnvironment) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to change identity";
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    posix::UserIdentity user;
+    ASSERT_TRUE(posix::lookup_user(nobody->pw_uid, user));
+
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 0777);
+    const auto report = dir / "report";
+    make_executable_script(dir / "program",
+                           "{ id -u; id -g; id -G; pwd; echo \"$HOME|$USER|$QUIETWAY_PROBE\"; "
+                           "grep '^PPid:' /proc/$$/status; echo \"$#\"; } > \"$REPORT.tmp\"\n"
+                           "mv \"$REPORT.tmp\" \"$REPORT\"\n");
+    const std::vector<std::string> env = {"HOME=/nowhere-home", "USER=nobody",
+                                          "QUIETWAY_PROBE=a b \"c\"", "REPORT=" + report.string(),
+                                          "PATH=/usr/bin:/bin"};
+    ASSERT_TRUE(posix::start_as_user(user, (dir / "program").string(), env));
+    ASSERT_TRUE(wait_until([&] { return std::filesystem::exists(report); }));
+
+    const std::string expected_groups = [&] {
+        std::string text;
+        for (const gid_t gid : user.groups) text += (text.empty() ? "" : " ") + std::to_string(gid);
+        return text;
+    }();
+    const std::string text = read_file(report);
+    const std::string expected =
+        std::to_string(user.uid) + "\n" + std::to_string(user.gid) + "\n" + expected_groups + "\n";
+    EXPECT_EQ(text.substr(0, expected.size()), expected) << text;
+    // The user's home does not exist, so the program starts in "/".
+    EXPECT_NE(text.find("\n/\n/nowhere-home|nobody|a b \"c\"\n"), std::string::npos) << text;
+    // Not our child: the middle process ended and the program was adopted.
+    EXPECT_EQ(text.find("PPid:\t" + std::to_string(::getpid()) + "\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\n0\n"), std::string::npos) << "program got arguments: " << text;
+}
+
+TEST(StartAsUser, FailsForAMissingProgram) {
+    posix::UserIdentity user;
+    ASSERT_TRUE(posix::lookup_user(::getuid(), user));
+    EXPECT_FALSE(posix::start_as_user(user, "/nonexistent/quietway-program", {"PATH=/bin"}));
+}
+
+// On Linux a script runs under its interpreter; its process name is the script's name, as a
+// stand-in tool's would be.
+TEST(KillByImageName, EndsScriptsByTheirNameAndTellsLongNamesApart) {
+    TempDir dir;
+    const std::string short_name = testing::unique_name("qws");
+    const std::string long_name = testing::unique_name("quietway_long_") + "_a";
+    const std::string long_twin = long_name.substr(0, long_name.size() - 1) + "b";
+    for (const std::string& name : {short_name, long_name, long_twin}) {
+        // Blocks in the shell itself (no child process) until it is ended.
+        make_executable_script(dir / name,
+                               "mkfifo \"$0.fifo\"\ntouch \"$0.mark\"\nread x < \"$0.fifo\"\n");
+    }
+    std::atomic<int> finished{0};
+    std::vector<std::thread> runners;
+    for (const std::string& name : {short_name, long_name, long_twin}) {
+        runners.emplace_back([&, name] {
+            run_program({(dir / name).string()}, {.time_limit_ms = 90000});
+            ++finished;
+        });
+    }
+    ASSERT_TRUE(wait_until([&] {
+        return std::filesystem::exists(dir / (short_name + ".mark")) &&
+               std::filesystem::exists(dir / (long_name + ".mark")) &&
+               std::filesystem::exists(dir / (long_twin + ".mark"));
+    }));
+    EXPECT_TRUE(kill_processes_by_name(short_name));
+    EXPECT_TRUE(kill_processes_by_name(long_name));
+    EXPECT_TRUE(wait_until([&] { return finished == 2; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(finished, 2) << "the process with the same first 15 bytes was ended too";
+    EXPECT_TRUE(kill_processes_by_name(long_twin));
+    for (std::thread& runner : runners) runner.join();
+}
+
+}  // namespace
+}  // namespace quietway

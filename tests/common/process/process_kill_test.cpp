@@ -1,0 +1,76 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "child_program.h"
+#include "process_kill.h"
+#include "run_program.h"
+#include "test_support.h"
+
+namespace quietway {
+namespace {
+
+using testing::TempDir;
+
+// One copy of the child program on its own thread. It would sleep far beyond its time limit,
+// so finishing without a time-out means something else ended it.
+class Sleeper {
+public:
+    Sleeper(const std::string& program, const std::filesystem::path& marker) : marker_(marker) {
+        thread_ = std::thread([this, program] {
+            result_ = run_program({program, "mark-sleep", "600000", marker_.string()},
+                                  {.time_limit_ms = 90000});
+            done_ = true;
+        });
+    }
+    ~Sleeper() {
+        if (thread_.joinable()) thread_.join();
+    }
+
+    bool running() const { return std::filesystem::exists(marker_); }
+    bool done() const { return done_; }
+    RunResult finish() {
+        thread_.join();
+        return result_;
+    }
+
+private:
+    std::filesystem::path marker_;
+    std::thread thread_;
+    RunResult result_;
+    std::atomic<bool> done_{false};
+};
+
+TEST(KillByImageName, EndsEveryProcessOfTheImageAndNoOther) {
+    TempDir dir;
+    const std::string target = testing::copy_child_program(dir.path(), testing::unique_name("qwk"));
+    const std::string bystander =
+        testing::copy_child_program(dir.path(), testing::unique_name("qwb"));
+    const std::string image = std::filesystem::path(target).filename().string();
+    const std::string other_image = std::filesystem::path(bystander).filename().string();
+
+    Sleeper first(target, dir / "first");
+    Sleeper second(target, dir / "second");
+    Sleeper other(bystander, dir / "other");
+    ASSERT_TRUE(
+        testing::wait_until([&] { return first.running() && second.running() && other.running(); },
+                            std::chrono::seconds(30)));
+
+    EXPECT_TRUE(kill_processes_by_name(image));
+    for (Sleeper* ended : {&first, &second}) {
+        const RunResult result = ended->finish();
+        EXPECT_TRUE(result.started);
+        EXPECT_FALSE(result.timed_out);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(other.done());
+
+    EXPECT_FALSE(kill_processes_by_name(image));
+    EXPECT_TRUE(kill_processes_by_name(other_image));
+    EXPECT_FALSE(other.finish().timed_out);
+}
+
+}  // namespace
+}  // namespace quietway
