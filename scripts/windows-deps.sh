@@ -10,7 +10,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 toolchain=$here/../cmake/mingw-w64-x86_64.cmake
 prefix=${1:-${QUIETWAY_WIN_DEPS:-/opt/quietway-win-deps}}
 stamp=$prefix/.quietway-complete
-stamp_version=1
+stamp_version=2
 
 if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$stamp_version" ]; then
   echo "windows-deps: reusing $prefix"
@@ -66,10 +66,14 @@ build_source_package libjsoncpp \
   -DJSONCPP_WITH_TESTS=OFF -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF -DBUILD_OBJECT_LIBS=OFF \
   -DBUILD_STATIC_LIBS=ON -DJSONCPP_WITH_PKGCONFIG_SUPPORT=OFF
 build_source_package tinyxml2 -Dtinyxml2_BUILD_TESTING=OFF
+# The library's own select()-based poll lists each socket twice (read and error sets), which
+# makes Wine's server abort (complete_async_poll assertion) under load; the system's WSAPoll
+# lists it once.
 build_source_package civetweb \
   -DCIVETWEB_ENABLE_SSL=OFF -DCIVETWEB_ENABLE_LUA=OFF -DCIVETWEB_ENABLE_DUKTAPE=OFF \
   -DCIVETWEB_BUILD_TESTING=OFF -DCIVETWEB_ENABLE_SERVER_EXECUTABLE=OFF \
-  -DCIVETWEB_INSTALL_EXECUTABLE=OFF -DCIVETWEB_DISABLE_CGI=ON -DCIVETWEB_ENABLE_CXX=OFF
+  -DCIVETWEB_INSTALL_EXECUTABLE=OFF -DCIVETWEB_DISABLE_CGI=ON -DCIVETWEB_ENABLE_CXX=OFF \
+  "-DCMAKE_C_FLAGS=-D_WIN32_WINNT=0x0601 -DHAVE_POLL -Dpoll=WSAPoll"
 cmake_build /usr/src/googletest "$work/build-googletest" -Dgtest_disable_pthreads=OFF
 
 echo "$stamp_version" >"$stamp"
