@@ -103,18 +103,11 @@ bool delete_reg_value(const char* path, const char* name) {
 }
 
 bool delete_reg_tree(const char* path) {
-    std::vector<std::string> names;
-    if (!store_tree::split_path(path, names) || names.empty()) return false;
-    const std::string last = names.back();
-    names.pop_back();
-    const UniqueFd parent = store_tree::open_key(names);
-    if (!parent.valid()) return false;
-    std::string entry;
-    UniqueFd key = store_tree::open_subkey(parent.get(), last, &entry);
-    if (!key.valid()) return false;
-    const bool emptied = remove_tree_below(key.get(), 1);
-    key.reset();
-    return emptied && ::unlinkat(parent.get(), entry.c_str(), AT_REMOVEDIR) == 0;
+    store_tree::KeyInParent found;
+    if (!store_tree::open_key_in_parent(path, found)) return false;
+    const bool emptied = remove_tree_below(found.key.get(), 1);
+    found.key.reset();
+    return emptied && ::unlinkat(found.parent.get(), found.entry.c_str(), AT_REMOVEDIR) == 0;
 }
 
 bool reg_key_exists(const char* path) { return store_tree::open_key(path).valid(); }

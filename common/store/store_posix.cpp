@@ -80,19 +80,12 @@ bool create_reg_dword(const char* path, const char* name, uint32_t value) {
 }
 
 bool delete_reg_key(const char* path) {
-    std::vector<std::string> names;
-    if (!store_tree::split_path(path, names) || names.empty()) return false;
-    const std::string last = names.back();
-    names.pop_back();
-    const UniqueFd parent = store_tree::open_key(names);
-    if (!parent.valid()) return false;
-    std::string entry;
-    UniqueFd key = store_tree::open_subkey(parent.get(), last, &entry);
-    if (!key.valid()) return false;
-    store_tree::remove_values(key.get());
-    key.reset();
+    store_tree::KeyInParent found;
+    if (!store_tree::open_key_in_parent(path, found)) return false;
+    store_tree::remove_values(found.key.get());
+    found.key.reset();
     // Removing the directory fails while subkeys remain: the key stays, without its values.
-    return ::unlinkat(parent.get(), entry.c_str(), AT_REMOVEDIR) == 0;
+    return ::unlinkat(found.parent.get(), found.entry.c_str(), AT_REMOVEDIR) == 0;
 }
 
 bool list_reg_subkeys(const char* path, std::vector<std::string>& out) {

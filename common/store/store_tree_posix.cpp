@@ -118,6 +118,17 @@ UniqueFd open_subkey(int parent, std::string_view name, std::string* entry) {
     return fd;
 }
 
+bool open_key_in_parent(const char* path, KeyInParent& out) {
+    std::vector<std::string> names;
+    if (!split_path(path, names) || names.empty()) return false;
+    const std::string last = names.back();
+    names.pop_back();
+    out.parent = open_key(names);
+    if (!out.parent.valid()) return false;
+    out.key = open_subkey(out.parent.get(), last, &out.entry);
+    return out.key.valid();
+}
+
 UniqueFd open_key(const std::vector<std::string>& names) {
     UniqueFd key = open_root(false);
     for (const std::string& name : names) {

@@ -69,6 +69,17 @@ UniqueFd make_key(const char* path, KeyAccess access);
 // Finds the subkey `name` of an open key; `entry` receives its directory entry name.
 UniqueFd open_subkey(int parent, std::string_view name, std::string* entry = nullptr);
 
+// A key opened together with its parent, for removing the key's own directory entry.
+struct KeyInParent {
+    UniqueFd parent;
+    UniqueFd key;
+    std::string entry;  // the key's directory entry name in `parent`
+};
+
+// Opens the key of `path` and its parent; false when either is missing or the path names the
+// root itself.
+bool open_key_in_parent(const char* path, KeyInParent& out);
+
 // Calls `visit(entry, is_directory)` for every entry of an open key except "." and "..";
 // stops early when `visit` returns false.
 bool for_each_entry(int key, const std::function<bool(const std::string&, bool)>& visit);
