@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "netns_lab.h"
-#include "wfp_firewall.h"
+#include "firewall/filter_set/wfp_firewall.h"
+#include "tests/firewall/lab/netns_lab.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "collector_address.h"
+#include "common/crash/collector_address.h"
 
 #include <cctype>
 
-#include "crash_reporter.h"
-#include "rotating_log.h"
-#include "store.h"
+#include "common/crash/crash_reporter.h"
+#include "common/log/rotating_log.h"
+#include "common/store/store.h"
 
 namespace quietway {
 namespace {

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "crash_report_posix.h"
+#include "common/crash/crash_report_posix.h"
 
 namespace quietway::crash_report {
 namespace {

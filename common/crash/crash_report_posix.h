@@ -2,7 +2,7 @@
 
 #include <signal.h>
 
-#include "crash_setup.h"
+#include "common/crash/crash_setup.h"
 
 // The Linux crash report, written from a signal handler: every function here is
 // async-signal-safe (system calls and fixed buffers only, no allocation, no locks).

@@ -1,12 +1,12 @@
-#include "crash_reporter.h"
+#include "common/crash/crash_reporter.h"
 
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 
-#include "collector_address.h"
-#include "crash_setup.h"
-#include "rotating_log.h"
+#include "common/crash/collector_address.h"
+#include "common/crash/crash_setup.h"
+#include "common/log/rotating_log.h"
 
 namespace quietway {
 namespace {

@@ -16,9 +16,9 @@
 #include <cstring>
 #include <string>
 
-#include "crash_report_posix.h"
-#include "crash_setup.h"
-#include "rotating_log.h"
+#include "common/crash/crash_report_posix.h"
+#include "common/crash/crash_setup.h"
+#include "common/log/rotating_log.h"
 
 namespace quietway {
 namespace {

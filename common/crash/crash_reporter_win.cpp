@@ -8,9 +8,9 @@
 #include <atomic>
 #include <cstdio>
 
-#include "crash_setup.h"
-#include "crash_upload_win.h"
-#include "rotating_log.h"
+#include "common/crash/crash_setup.h"
+#include "common/crash/crash_upload_win.h"
+#include "common/log/rotating_log.h"
 
 namespace quietway {
 namespace {

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 
-#include "collector_address.h"
-#include "crash_reporter.h"
+#include "common/crash/collector_address.h"
+#include "common/crash/crash_reporter.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "crash_reporter.h"
-#include "crash_upload_win.h"
-#include "multipart_form.h"
+#include "common/crash/crash_reporter.h"
+#include "common/crash/crash_upload_win.h"
+#include "common/crash/multipart_form.h"
 
 namespace quietway {
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "crash_setup.h"
+#include "common/crash/crash_setup.h"
 
 namespace quietway {
 

@@ -1,4 +1,4 @@
-#include "multipart_form.h"
+#include "common/crash/multipart_form.h"
 
 namespace quietway {
 

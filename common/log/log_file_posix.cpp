@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "log_file.h"
+#include "common/log/log_file.h"
 
 namespace quietway::log_platform {
 

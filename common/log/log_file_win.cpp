@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "log_file.h"
+#include "common/log/log_file.h"
 
 namespace quietway::log_platform {
 

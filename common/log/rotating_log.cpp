@@ -1,11 +1,11 @@
-#include "rotating_log.h"
+#include "common/log/rotating_log.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "log_file.h"
+#include "common/log/log_file.h"
 
 namespace quietway {
 namespace {

@@ -1,4 +1,4 @@
-#include "command_line.h"
+#include "common/process/command_line.h"
 
 namespace quietway {
 namespace {

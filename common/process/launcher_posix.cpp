@@ -3,10 +3,10 @@
 #include <cerrno>
 #include <cstring>
 
-#include "launcher.h"
-#include "rotating_log.h"
-#include "session_user_posix.h"
-#include "spawn_posix.h"
+#include "common/log/rotating_log.h"
+#include "common/process/launcher.h"
+#include "common/process/session_user_posix.h"
+#include "common/process/spawn_posix.h"
 
 namespace quietway {
 namespace {

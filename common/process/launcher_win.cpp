@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "launcher.h"
-#include "rotating_log.h"
-#include "win_handle.h"
+#include "common/log/rotating_log.h"
+#include "common/process/launcher.h"
+#include "common/process/win_handle.h"
 
 namespace quietway {
 namespace {

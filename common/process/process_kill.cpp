@@ -1,4 +1,4 @@
-#include "process_kill.h"
+#include "common/process/process_kill.h"
 
 namespace quietway {
 

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "process_kill.h"
-#include "rotating_log.h"
+#include "common/log/rotating_log.h"
+#include "common/process/process_kill.h"
 
 namespace quietway {
 namespace {

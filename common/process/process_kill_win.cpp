@@ -1,6 +1,6 @@
-#include "process_kill.h"
-#include "rotating_log.h"
-#include "run_program.h"
+#include "common/log/rotating_log.h"
+#include "common/process/process_kill.h"
+#include "common/process/run_program.h"
 
 namespace quietway {
 namespace {

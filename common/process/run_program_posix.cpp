@@ -8,9 +8,9 @@
 #include <chrono>
 #include <ctime>
 
-#include "rotating_log.h"
-#include "run_program.h"
-#include "spawn_posix.h"
+#include "common/log/rotating_log.h"
+#include "common/process/run_program.h"
+#include "common/process/spawn_posix.h"
 
 namespace quietway {
 namespace {

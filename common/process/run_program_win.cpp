@@ -6,10 +6,10 @@
 #include <chrono>
 #include <vector>
 
-#include "command_line.h"
-#include "rotating_log.h"
-#include "run_program.h"
-#include "win_handle.h"
+#include "common/log/rotating_log.h"
+#include "common/process/command_line.h"
+#include "common/process/run_program.h"
+#include "common/process/win_handle.h"
 
 namespace quietway {
 namespace {

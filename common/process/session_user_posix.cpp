@@ -1,4 +1,4 @@
-#include "session_user_posix.h"
+#include "common/process/session_user_posix.h"
 
 #include <grp.h>
 #include <pwd.h>

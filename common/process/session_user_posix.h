@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "spawn_posix.h"
+#include "common/process/spawn_posix.h"
 
 // The Linux side of the user-session launcher: who sits at the seat, what their session's
 // environment is, and starting a program as them.

@@ -1,4 +1,4 @@
-#include "spawn_posix.h"
+#include "common/process/spawn_posix.h"
 
 #include <fcntl.h>
 #include <grp.h>

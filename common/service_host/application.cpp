@@ -1,6 +1,6 @@
-#include "application.h"
+#include "common/service_host/application.h"
 
-#include "quietway_service.h"
+#include "common/service_host/quietway_service.h"
 
 namespace quietway {
 

@@ -1,6 +1,6 @@
-#include "cnt_service.h"
+#include "common/service_host/cnt_service.h"
 
-#include "rotating_log.h"
+#include "common/log/rotating_log.h"
 
 namespace quietway {
 namespace {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "command_line.h"
-#include "control_source.h"
-#include "service_status.h"
+#include "common/service_host/command_line.h"
+#include "common/service_host/control_source.h"
+#include "common/service_host/service_status.h"
 
 namespace quietway {
 

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <string>
 
-#include "cnt_service.h"
-#include "error_text.h"
-#include "rotating_log.h"
+#include "common/log/rotating_log.h"
+#include "common/service_host/cnt_service.h"
+#include "common/service_host/error_text.h"
 
 namespace quietway {
 namespace {

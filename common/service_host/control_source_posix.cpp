@@ -9,9 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "cnt_service.h"
-#include "control_source.h"
-#include "rotating_log.h"
+#include "common/log/rotating_log.h"
+#include "common/service_host/cnt_service.h"
+#include "common/service_host/control_source.h"
 
 namespace quietway {
 namespace {

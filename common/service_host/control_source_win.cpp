@@ -1,8 +1,8 @@
 #include <windows.h>
 
-#include "cnt_service.h"
-#include "control_source.h"
-#include "rotating_log.h"
+#include "common/log/rotating_log.h"
+#include "common/service_host/cnt_service.h"
+#include "common/service_host/control_source.h"
 
 namespace quietway {
 namespace {

@@ -1,4 +1,4 @@
-#include "error_text.h"
+#include "common/service_host/error_text.h"
 
 namespace quietway {
 

@@ -1,7 +1,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "error_text.h"
+#include "common/service_host/error_text.h"
 
 namespace quietway {
 

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "error_text.h"
+#include "common/service_host/error_text.h"
 
 namespace quietway {
 

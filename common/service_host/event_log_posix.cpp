@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "cnt_service.h"
-#include "error_text.h"
+#include "common/service_host/cnt_service.h"
+#include "common/service_host/error_text.h"
 
 // The event log is syslog under the service name.
 namespace quietway {

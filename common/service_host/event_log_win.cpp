@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "cnt_service.h"
-#include "error_text.h"
-#include "multi_string.h"
-#include "rotating_log.h"
+#include "common/log/rotating_log.h"
+#include "common/service_host/cnt_service.h"
+#include "common/service_host/error_text.h"
+#include "common/service_host/multi_string.h"
 
 namespace quietway {
 namespace {

@@ -1,4 +1,4 @@
-#include "multi_string.h"
+#include "common/service_host/multi_string.h"
 
 #include <algorithm>
 #include <cctype>

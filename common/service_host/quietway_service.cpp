@@ -1,8 +1,8 @@
-#include "quietway_service.h"
+#include "common/service_host/quietway_service.h"
 
 #include <system_error>
 
-#include "rotating_log.h"
+#include "common/log/rotating_log.h"
 
 namespace quietway {
 

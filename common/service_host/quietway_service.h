@@ -4,10 +4,10 @@
 #include <mutex>
 #include <thread>
 
-#include "application.h"
-#include "cnt_service.h"
-#include "manual_reset_event.h"
-#include "service_names.h"
+#include "common/service_host/application.h"
+#include "common/service_host/cnt_service.h"
+#include "common/service_host/manual_reset_event.h"
+#include "common/service_host/service_names.h"
 
 namespace quietway {
 

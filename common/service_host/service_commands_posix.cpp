@@ -7,10 +7,10 @@
 #include <string>
 #include <thread>
 
-#include "cnt_service.h"
-#include "rotating_log.h"
-#include "systemctl.h"
-#include "systemd_unit.h"
+#include "common/log/rotating_log.h"
+#include "common/service_host/cnt_service.h"
+#include "common/service_host/systemctl.h"
+#include "common/service_host/systemd_unit.h"
 
 // The command-line actions on systemd: the unit file and systemctl.
 namespace quietway {

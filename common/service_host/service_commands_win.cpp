@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "cnt_service.h"
-#include "rotating_log.h"
+#include "common/log/rotating_log.h"
+#include "common/service_host/cnt_service.h"
 
 // The command-line actions on the service control manager.
 namespace quietway {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "rotating_log.h"
+#include "common/log/rotating_log.h"
 
 namespace quietway {
 

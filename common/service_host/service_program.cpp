@@ -1,6 +1,6 @@
-#include "service_program.h"
+#include "common/service_host/service_program.h"
 
-#include "rotating_log.h"
+#include "common/log/rotating_log.h"
 
 namespace quietway {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "quietway_service.h"
-#include "service_names.h"
+#include "common/service_host/quietway_service.h"
+#include "common/service_host/service_names.h"
 
 namespace quietway {
 

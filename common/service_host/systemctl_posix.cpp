@@ -1,4 +1,4 @@
-#include "systemctl.h"
+#include "common/service_host/systemctl.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,7 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "rotating_log.h"
+#include "common/log/rotating_log.h"
 
 extern char** environ;
 

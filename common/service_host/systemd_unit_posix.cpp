@@ -1,8 +1,8 @@
-#include "systemd_unit.h"
+#include "common/service_host/systemd_unit.h"
 
 #include <cstdlib>
 
-#include "command_line.h"
+#include "common/service_host/command_line.h"
 
 namespace quietway {
 namespace {

@@ -1,10 +1,10 @@
 #include <string>
 #include <vector>
 
-#include "notification_store.h"
-#include "record_text.h"
-#include "rotating_log.h"
-#include "store.h"
+#include "common/log/rotating_log.h"
+#include "common/store/notification_store.h"
+#include "common/store/record_text.h"
+#include "common/store/store.h"
 
 namespace quietway {
 

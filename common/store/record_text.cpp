@@ -5,9 +5,9 @@
 #include <limits>
 #include <vector>
 
-#include "record_text.h"
-#include "rotating_log.h"
-#include "store.h"
+#include "common/log/rotating_log.h"
+#include "common/store/record_text.h"
+#include "common/store/store.h"
 
 namespace quietway::record_text {
 

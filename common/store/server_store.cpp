@@ -2,10 +2,10 @@
 #include <string>
 #include <vector>
 
-#include "record_text.h"
-#include "rotating_log.h"
-#include "server_store.h"
-#include "store.h"
+#include "common/log/rotating_log.h"
+#include "common/store/record_text.h"
+#include "common/store/server_store.h"
+#include "common/store/store.h"
 
 namespace quietway {
 

@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "store.h"
+#include "common/store/store.h"
 
 namespace quietway {
 

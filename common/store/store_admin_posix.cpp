@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "store_admin.h"
-#include "store_tree_posix.h"
+#include "common/store/store_admin.h"
+#include "common/store/store_tree_posix.h"
 
 namespace quietway {
 

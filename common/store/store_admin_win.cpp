@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "reg_key_win.h"
-#include "store_admin.h"
+#include "common/store/reg_key_win.h"
+#include "common/store/store_admin.h"
 
 namespace quietway {
 

@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "store_tree_posix.h"
+#include "common/store/store_tree_posix.h"
 
 namespace quietway::store_tree {
 

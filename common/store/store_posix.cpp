@@ -4,9 +4,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "store.h"
-#include "store_admin.h"
-#include "store_tree_posix.h"
+#include "common/store/store.h"
+#include "common/store/store_admin.h"
+#include "common/store/store_tree_posix.h"
 
 namespace quietway {
 

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "store.h"
-#include "store_tree_posix.h"
+#include "common/store/store.h"
+#include "common/store/store_tree_posix.h"
 
 namespace quietway::store_tree {
 

@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "store_admin.h"
-#include "store_tree_posix.h"
+#include "common/store/store_admin.h"
+#include "common/store/store_tree_posix.h"
 
 namespace quietway::store_tree {
 

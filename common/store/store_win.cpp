@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "reg_key_win.h"
-#include "store.h"
+#include "common/store/reg_key_win.h"
+#include "common/store/store.h"
 
 namespace quietway {
 

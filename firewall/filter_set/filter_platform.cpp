@@ -1,4 +1,4 @@
-#include "filter_platform.h"
+#include "firewall/filter_set/filter_platform.h"
 
 namespace quietway {
 

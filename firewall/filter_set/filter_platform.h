@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "filter_record.h"
+#include "firewall/filter_set/filter_record.h"
 
 namespace quietway {
 

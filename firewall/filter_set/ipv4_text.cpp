@@ -1,4 +1,4 @@
-#include "ipv4_text.h"
+#include "firewall/filter_set/ipv4_text.h"
 
 namespace quietway {
 

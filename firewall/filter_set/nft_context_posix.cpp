@@ -1,11 +1,11 @@
-#include "nft_context_posix.h"
+#include "firewall/filter_set/nft_context_posix.h"
 
 #include <nftables/libnftables.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "rotating_log.h"
+#include "common/log/rotating_log.h"
 
 namespace quietway {
 namespace {

@@ -1,13 +1,13 @@
-#include "nft_filter_platform_posix.h"
+#include "firewall/filter_set/nft_filter_platform_posix.h"
 
 #include <sys/random.h>
 
 #include <cerrno>
 
-#include "nft_ruleset_posix.h"
-#include "nft_session_posix.h"
-#include "rotating_log.h"
-#include "tun_adapters_posix.h"
+#include "common/log/rotating_log.h"
+#include "firewall/filter_set/nft_ruleset_posix.h"
+#include "firewall/filter_set/nft_session_posix.h"
+#include "firewall/filter_set/tun_adapters_posix.h"
 
 namespace quietway {
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "filter_platform.h"
+#include "firewall/filter_set/filter_platform.h"
 
 namespace quietway {
 

@@ -1,4 +1,4 @@
-#include "nft_ruleset_posix.h"
+#include "firewall/filter_set/nft_ruleset_posix.h"
 
 #include <arpa/inet.h>
 #include <json/json.h>

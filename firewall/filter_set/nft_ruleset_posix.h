@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "filter_record.h"
+#include "firewall/filter_set/filter_record.h"
 
 // How the filter set is laid out in nftables. One `inet` table per sublayer, owned by the
 // session that made it:

@@ -1,12 +1,12 @@
-#include "nft_session_posix.h"
+#include "firewall/filter_set/nft_session_posix.h"
 
 #include <net/if.h>
 
 #include <algorithm>
 #include <cerrno>
 
-#include "nft_ruleset_posix.h"
-#include "rotating_log.h"
+#include "common/log/rotating_log.h"
+#include "firewall/filter_set/nft_ruleset_posix.h"
 
 namespace quietway {
 

@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "filter_record.h"
-#include "nft_context_posix.h"
+#include "firewall/filter_set/filter_record.h"
+#include "firewall/filter_set/nft_context_posix.h"
 
 namespace quietway {
 

@@ -1,5 +1,5 @@
-#include "filter_platform.h"
-#include "nft_filter_platform_posix.h"
+#include "firewall/filter_set/filter_platform.h"
+#include "firewall/filter_set/nft_filter_platform_posix.h"
 
 namespace quietway {
 

@@ -1,5 +1,5 @@
-#include "filter_platform.h"
-#include "wfp_filter_platform_win.h"
+#include "firewall/filter_set/filter_platform.h"
+#include "firewall/filter_set/wfp_filter_platform_win.h"
 
 namespace quietway {
 

@@ -1,4 +1,4 @@
-#include "tun_adapters_posix.h"
+#include "firewall/filter_set/tun_adapters_posix.h"
 
 #include <linux/ethtool.h>
 #include <linux/sockios.h>
@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "rotating_log.h"
+#include "common/log/rotating_log.h"
 
 namespace quietway {
 namespace {

@@ -2,8 +2,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "rotating_log.h"
-#include "wfp_filter_platform_win.h"
+#include "common/log/rotating_log.h"
+#include "firewall/filter_set/wfp_filter_platform_win.h"
 
 namespace quietway {
 namespace {

@@ -1,4 +1,4 @@
-#include "wfp_api_win.h"
+#include "firewall/filter_set/wfp_api_win.h"
 
 namespace quietway {
 

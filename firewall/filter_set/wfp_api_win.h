@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <memory>
 
-#include "wfp_headers_win.h"
+#include "firewall/filter_set/wfp_headers_win.h"
 
 namespace quietway {
 

@@ -1,10 +1,10 @@
-#include "wfp_filter_platform_win.h"
+#include "firewall/filter_set/wfp_filter_platform_win.h"
 
 #include <cstring>
 #include <string>
 #include <string_view>
 
-#include "rotating_log.h"
+#include "common/log/rotating_log.h"
 
 namespace quietway {
 namespace {

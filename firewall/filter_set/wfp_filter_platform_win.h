@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "filter_platform.h"
-#include "wfp_api_win.h"
+#include "firewall/filter_set/filter_platform.h"
+#include "firewall/filter_set/wfp_api_win.h"
 
 namespace quietway {
 

@@ -1,10 +1,10 @@
-#include "wfp_firewall.h"
+#include "firewall/filter_set/wfp_firewall.h"
 
 #include <string>
 
-#include "ipv4_text.h"
-#include "rotating_log.h"
-#include "store.h"
+#include "common/log/rotating_log.h"
+#include "common/store/store.h"
+#include "firewall/filter_set/ipv4_text.h"
 
 namespace quietway {
 namespace {

@@ -5,9 +5,9 @@
 #include <memory>
 #include <vector>
 
-#include "filter_platform.h"
-#include "filter_record.h"
-#include "permit_entry.h"
+#include "firewall/filter_set/filter_platform.h"
+#include "firewall/filter_set/filter_record.h"
+#include "firewall/filter_set/permit_entry.h"
 
 namespace quietway {
 

@@ -1,9 +1,9 @@
 // The four filter groups of the kill switch.
 #include <vector>
 
-#include "ipv4_text.h"
-#include "rotating_log.h"
-#include "wfp_firewall.h"
+#include "common/log/rotating_log.h"
+#include "firewall/filter_set/ipv4_text.h"
+#include "firewall/filter_set/wfp_firewall.h"
 
 namespace quietway {
 namespace {

@@ -1,13 +1,13 @@
-#include "firewall_app.h"
+#include "firewall/program/firewall_app.h"
 
 #include <algorithm>
 #include <charconv>
 #include <string>
 #include <vector>
 
-#include "rotating_log.h"
-#include "stop_wait.h"
-#include "store.h"
+#include "common/log/rotating_log.h"
+#include "common/store/store.h"
+#include "firewall/program/stop_wait.h"
 
 namespace quietway {
 namespace {

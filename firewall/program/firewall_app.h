@@ -3,7 +3,7 @@
 #include <functional>
 #include <memory>
 
-#include "wfp_firewall.h"
+#include "firewall/filter_set/wfp_firewall.h"
 
 namespace quietway {
 

@@ -1,9 +1,9 @@
 // quietway_firewall: holds the kill switch for every listed server until it is ended.
 #include <memory>
 
-#include "firewall_app.h"
-#include "rotating_log.h"
-#include "stop_wait.h"
+#include "common/log/rotating_log.h"
+#include "firewall/program/firewall_app.h"
+#include "firewall/program/stop_wait.h"
 
 int main() {
     try {

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "stop_wait.h"
+#include "firewall/program/stop_wait.h"
 
 namespace quietway {
 namespace {

@@ -1,7 +1,7 @@
 #include <conio.h>
 #include <windows.h>
 
-#include "stop_wait.h"
+#include "firewall/program/stop_wait.h"
 
 namespace quietway {
 

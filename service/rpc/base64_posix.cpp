@@ -1,4 +1,4 @@
-#include "base64.h"
+#include "service/rpc/base64.h"
 
 #include <openssl/evp.h>
 

@@ -1,4 +1,4 @@
-#include "json_rpc_handler.h"
+#include "service/rpc/json_rpc_handler.h"
 
 #include <json/reader.h>
 #include <json/writer.h>

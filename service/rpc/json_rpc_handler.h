@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "json_rpc_method.h"
+#include "service/rpc/json_rpc_method.h"
 
 namespace Json::Rpc {
 

@@ -1,4 +1,4 @@
-#include "request_origin.h"
+#include "service/rpc/request_origin.h"
 
 #include <cctype>
 

@@ -1,4 +1,4 @@
-#include "rpc_http_server.h"
+#include "service/rpc/rpc_http_server.h"
 
 #include <civetweb.h>
 
@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "base64.h"
-#include "request_origin.h"
-#include "rotating_log.h"
-#include "store.h"
+#include "common/log/rotating_log.h"
+#include "common/store/store.h"
+#include "service/rpc/base64.h"
+#include "service/rpc/request_origin.h"
 
 namespace quietway {
 namespace {

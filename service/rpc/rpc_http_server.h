@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "json_rpc_handler.h"
-#include "rpc_server_observer.h"
+#include "service/rpc/json_rpc_handler.h"
+#include "service/rpc/rpc_server_observer.h"
 
 struct mg_connection;
 struct mg_context;

@@ -2,11 +2,11 @@
 // an "error" code; the JSON library sorts the members by name when the reply is written.
 #include <memory>
 
-#include "notification_store.h"
-#include "rpc_http_server.h"
-#include "rpc_params.h"
-#include "server_store.h"
-#include "store.h"
+#include "common/store/notification_store.h"
+#include "common/store/server_store.h"
+#include "common/store/store.h"
+#include "service/rpc/rpc_http_server.h"
+#include "service/rpc/rpc_params.h"
 
 namespace quietway {
 namespace {

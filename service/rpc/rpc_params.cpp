@@ -1,6 +1,6 @@
-#include "rpc_params.h"
+#include "service/rpc/rpc_params.h"
 
-#include "json_rpc_handler.h"
+#include "service/rpc/json_rpc_handler.h"
 
 namespace quietway {
 

@@ -3,11 +3,11 @@
 #include <map>
 #include <sstream>
 
-#include "commands.h"
-#include "reg_file.h"
-#include "reg_import.h"
-#include "store.h"
-#include "store_admin.h"
+#include "common/store/store.h"
+#include "common/store/store_admin.h"
+#include "tools/quietway_reg/commands.h"
+#include "tools/quietway_reg/reg_file.h"
+#include "tools/quietway_reg/reg_import.h"
 
 namespace quietway::reg_tool {
 

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "commands.h"
+#include "tools/quietway_reg/commands.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);

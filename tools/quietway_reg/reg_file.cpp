@@ -1,8 +1,8 @@
 #include <cstdio>
 #include <string_view>
 
-#include "reg_file.h"
-#include "store.h"
+#include "common/store/store.h"
+#include "tools/quietway_reg/reg_file.h"
 
 namespace quietway::reg_file {
 

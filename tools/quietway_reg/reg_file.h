@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "store_admin.h"
+#include "common/store/store_admin.h"
 
 // The .reg text format: a header line, [HKEY_LOCAL_MACHINE\...] sections, "name"="text",
 // "name"=dword:0000001f, @ for the default value, [-KEY] and "name"=- for deletions.

@@ -2,12 +2,12 @@
 #include <sstream>
 #include <vector>
 
-#include "commands.h"
-#include "reg_file.h"
-#include "reg_import.h"
-#include "reg_text.h"
-#include "store.h"
-#include "store_admin.h"
+#include "common/store/store.h"
+#include "common/store/store_admin.h"
+#include "tools/quietway_reg/commands.h"
+#include "tools/quietway_reg/reg_file.h"
+#include "tools/quietway_reg/reg_import.h"
+#include "tools/quietway_reg/reg_text.h"
 
 namespace quietway::reg_tool {
 

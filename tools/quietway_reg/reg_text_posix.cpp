@@ -1,4 +1,4 @@
-#include "reg_text.h"
+#include "tools/quietway_reg/reg_text.h"
 
 namespace quietway::reg_text {
 

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "reg_text.h"
+#include "tools/quietway_reg/reg_text.h"
 
 namespace quietway::reg_text {
 

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "collector_address.h"
-#include "crash_reporter.h"
-#include "store.h"
-#include "store_admin.h"
-#include "test_support.h"
+#include "common/crash/collector_address.h"
+#include "common/crash/crash_reporter.h"
+#include "common/store/store.h"
+#include "common/store/store_admin.h"
+#include "tests/support/test_support.h"
 
 namespace quietway {
 namespace {

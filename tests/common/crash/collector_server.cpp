@@ -1,4 +1,4 @@
-#include "collector_server.h"
+#include "tests/common/crash/collector_server.h"
 
 #include <civetweb.h>
 

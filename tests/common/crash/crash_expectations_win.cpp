@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "crash_expectations.h"
+#include "tests/common/crash/crash_expectations.h"
 
 namespace quietway::testing {
 namespace {

@@ -4,13 +4,13 @@
 #include <string>
 #include <vector>
 
-#include "collector_server.h"
-#include "crash_expectations.h"
-#include "crash_reporter.h"
-#include "run_program.h"
-#include "store.h"
-#include "store_admin.h"
-#include "test_support.h"
+#include "common/crash/crash_reporter.h"
+#include "common/process/run_program.h"
+#include "common/store/store.h"
+#include "common/store/store_admin.h"
+#include "tests/common/crash/collector_server.h"
+#include "tests/common/crash/crash_expectations.h"
+#include "tests/support/test_support.h"
 
 namespace quietway {
 namespace {

@@ -4,8 +4,8 @@
 #include <string>
 #include <thread>
 
-#include "crash_reporter.h"
-#include "crash_victim.h"
+#include "common/crash/crash_reporter.h"
+#include "tests/common/crash/crash_victim.h"
 
 namespace {
 

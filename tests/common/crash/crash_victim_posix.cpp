@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "crash_victim.h"
+#include "tests/common/crash/crash_victim.h"
 
 // glibc does not check the stream: it faults.
 int fail_runtime_check() {

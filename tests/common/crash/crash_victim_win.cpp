@@ -1,6 +1,6 @@
 #include <stdlib.h>
 
-#include "crash_victim.h"
+#include "tests/common/crash/crash_victim.h"
 
 // What the C runtime does when a function's parameter check fails. (Called directly: the
 // runtime under test here returns an error code instead of reporting such a call.)

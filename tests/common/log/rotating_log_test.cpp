@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include "rotating_log.h"
-#include "test_support.h"
+#include "common/log/rotating_log.h"
+#include "tests/support/test_support.h"
 
 namespace quietway {
 namespace {

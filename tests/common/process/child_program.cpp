@@ -1,4 +1,4 @@
-#include "child_program.h"
+#include "tests/common/process/child_program.h"
 
 #include <cstdio>
 #include <random>

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "command_line.h"
+#include "common/process/command_line.h"
 
 namespace quietway {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "process_kill.h"
+#include "common/process/process_kill.h"
 
 namespace quietway {
 namespace {

@@ -10,12 +10,12 @@
 #include <atomic>
 #include <thread>
 
-#include "child_program.h"
-#include "launcher.h"
-#include "process_kill.h"
-#include "run_program.h"
-#include "session_user_posix.h"
-#include "test_support.h"
+#include "common/process/launcher.h"
+#include "common/process/process_kill.h"
+#include "common/process/run_program.h"
+#include "common/process/session_user_posix.h"
+#include "tests/common/process/child_program.h"
+#include "tests/support/test_support.h"
 
 namespace quietway {
 namespace {

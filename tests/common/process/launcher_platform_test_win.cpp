@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "child_program.h"
-#include "command_line.h"
-#include "launcher.h"
-#include "test_support.h"
+#include "common/process/command_line.h"
+#include "common/process/launcher.h"
+#include "tests/common/process/child_program.h"
+#include "tests/support/test_support.h"
 
 namespace quietway {
 namespace {

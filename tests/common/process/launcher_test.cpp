@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "child_program.h"
-#include "launcher.h"
-#include "test_support.h"
+#include "common/process/launcher.h"
+#include "tests/common/process/child_program.h"
+#include "tests/support/test_support.h"
 
 namespace quietway {
 namespace {

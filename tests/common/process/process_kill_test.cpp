@@ -4,10 +4,10 @@
 #include <filesystem>
 #include <thread>
 
-#include "child_program.h"
-#include "process_kill.h"
-#include "run_program.h"
-#include "test_support.h"
+#include "common/process/process_kill.h"
+#include "common/process/run_program.h"
+#include "tests/common/process/child_program.h"
+#include "tests/support/test_support.h"
 
 namespace quietway {
 namespace {

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "child_program.h"
-#include "run_program.h"
+#include "common/process/run_program.h"
+#include "tests/common/process/child_program.h"
 
 namespace quietway {
 namespace {

@@ -1,4 +1,4 @@
-#include "child_process.h"
+#include "tests/common/service_host/child_process.h"
 
 namespace quietway::testing {
 

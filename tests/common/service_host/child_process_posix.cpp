@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <thread>
 
-#include "child_process.h"
+#include "tests/common/service_host/child_process.h"
 
 extern char** environ;
 

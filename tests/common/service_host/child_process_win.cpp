@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "child_process.h"
+#include "tests/common/service_host/child_process.h"
 
 namespace quietway::testing {
 namespace {

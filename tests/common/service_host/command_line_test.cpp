@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "command_line.h"
+#include "common/service_host/command_line.h"
 
 namespace quietway {
 namespace {

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "error_text.h"
-#include "quietway_service.h"
-#include "rotating_log.h"
-#include "test_support.h"
+#include "common/log/rotating_log.h"
+#include "common/service_host/error_text.h"
+#include "common/service_host/quietway_service.h"
+#include "tests/support/test_support.h"
 
 namespace quietway {
 namespace {

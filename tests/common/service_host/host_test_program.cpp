@@ -1,7 +1,7 @@
 // A service program built on the host with the test application; the tests install, start,
 // stop and remove it, and run it in the foreground and as the service manager would.
-#include "service_program.h"
-#include "test_application.h"
+#include "common/service_host/service_program.h"
+#include "tests/common/service_host/test_application.h"
 
 int main(int argc, char** argv) {
     quietway::testing::load_program_config(argc > 0 ? argv[0] : nullptr);

@@ -1,6 +1,6 @@
 // The test service programs as separate processes, on both targets: the command line's exit
 // codes, the foreground mode and the dispatcher outside the service manager.
-#include "process_test.h"
+#include "tests/common/service_host/process_test.h"
 
 namespace quietway::testing {
 namespace {

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
-#include "rotating_log.h"
-#include "systemctl.h"
-#include "systemd_unit.h"
-#include "test_application.h"
-#include "test_support.h"
+#include "common/log/rotating_log.h"
+#include "common/service_host/systemctl.h"
+#include "common/service_host/systemd_unit.h"
+#include "tests/common/service_host/child_process.h"
+#include "tests/common/service_host/test_application.h"
+#include "tests/support/test_support.h"
 
 namespace quietway::testing {
 

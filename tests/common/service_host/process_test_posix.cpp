@@ -11,8 +11,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "process_test.h"
-#include "quietway_service.h"
+#include "common/service_host/quietway_service.h"
+#include "tests/common/service_host/process_test.h"
 
 namespace quietway::testing {
 namespace {

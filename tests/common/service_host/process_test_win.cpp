@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
-#include "multi_string.h"
-#include "process_test.h"
-#include "quietway_service.h"
+#include "common/service_host/multi_string.h"
+#include "common/service_host/quietway_service.h"
+#include "tests/common/service_host/process_test.h"
 
 namespace quietway::testing {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "systemd_unit.h"
-#include "test_support.h"
+#include "common/service_host/systemd_unit.h"
+#include "tests/support/test_support.h"
 
 namespace quietway {
 namespace {

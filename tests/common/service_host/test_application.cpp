@@ -1,4 +1,4 @@
-#include "test_application.h"
+#include "tests/common/service_host/test_application.h"
 
 #include <chrono>
 #include <cstdio>
@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "quietway_service.h"
-#include "test_support.h"
+#include "common/service_host/quietway_service.h"
+#include "tests/support/test_support.h"
 
 namespace quietway::testing {
 namespace {

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "application.h"
+#include "common/service_host/application.h"
 
 namespace quietway::testing {
 

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "error_text.h"
-#include "multi_string.h"
+#include "common/service_host/error_text.h"
+#include "common/service_host/multi_string.h"
 
 namespace quietway {
 namespace {

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "notification_store.h"
-#include "rotating_log.h"
-#include "store.h"
-#include "store_admin.h"
-#include "store_fixture.h"
+#include "common/log/rotating_log.h"
+#include "common/store/notification_store.h"
+#include "common/store/store.h"
+#include "common/store/store_admin.h"
+#include "tests/common/store/store_fixture.h"
 
 namespace quietway {
 namespace {

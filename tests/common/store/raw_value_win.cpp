@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "store_fixture.h"
+#include "tests/common/store/store_fixture.h"
 
 namespace quietway::testing {
 

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "store.h"
-#include "store_admin.h"
-#include "store_fixture.h"
+#include "common/store/store.h"
+#include "common/store/store_admin.h"
+#include "tests/common/store/store_fixture.h"
 
 namespace quietway {
 namespace {

@@ -5,9 +5,9 @@
 #include <thread>
 #include <vector>
 
-#include "concurrency_check.h"
-#include "store.h"
-#include "store_fixture.h"
+#include "common/store/store.h"
+#include "tests/common/store/concurrency_check.h"
+#include "tests/common/store/store_fixture.h"
 
 namespace quietway {
 namespace {

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string>
 
-#include "store.h"
-#include "store_admin.h"
-#include "test_support.h"
+#include "common/store/store.h"
+#include "common/store/store_admin.h"
+#include "tests/support/test_support.h"
 
 namespace quietway::testing {
 

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "concurrency_check.h"
-#include "store.h"
-#include "store_admin.h"
-#include "store_fixture.h"
-#include "store_tree_posix.h"
+#include "common/store/store.h"
+#include "common/store/store_admin.h"
+#include "common/store/store_tree_posix.h"
+#include "tests/common/store/concurrency_check.h"
+#include "tests/common/store/store_fixture.h"
 
 namespace quietway {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ipv4_text.h"
+#include "firewall/filter_set/ipv4_text.h"
 
 namespace quietway {
 namespace {

@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
-#include "log_capture.h"
-#include "netns_lab.h"
-#include "nft_filter_platform_posix.h"
-#include "nft_ruleset_posix.h"
-#include "test_support.h"
-#include "wfp_firewall.h"
+#include "firewall/filter_set/nft_filter_platform_posix.h"
+#include "firewall/filter_set/nft_ruleset_posix.h"
+#include "firewall/filter_set/wfp_firewall.h"
+#include "tests/firewall/lab/child_process.h"
+#include "tests/firewall/lab/netns_lab.h"
+#include "tests/firewall/support/log_capture.h"
+#include "tests/support/test_support.h"
 
 namespace quietway {
 namespace {

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "log_capture.h"
-#include "recording_wfp_api_win.h"
-#include "wfp_filter_platform_win.h"
-#include "wfp_firewall.h"
+#include "firewall/filter_set/wfp_filter_platform_win.h"
+#include "firewall/filter_set/wfp_firewall.h"
+#include "tests/firewall/support/log_capture.h"
+#include "tests/firewall/support/recording_wfp_api_win.h"
 
 namespace quietway {
 namespace {

@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "log_capture.h"
-#include "recording_filter_platform.h"
-#include "store.h"
-#include "store_admin.h"
-#include "test_support.h"
-#include "wfp_firewall.h"
+#include "common/store/store.h"
+#include "common/store/store_admin.h"
+#include "firewall/filter_set/wfp_firewall.h"
+#include "tests/firewall/support/log_capture.h"
+#include "tests/firewall/support/recording_filter_platform.h"
+#include "tests/support/test_support.h"
 
 namespace quietway {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "nft_ruleset_posix.h"
-#include "wfp_firewall.h"
+#include "firewall/filter_set/nft_ruleset_posix.h"
+#include "firewall/filter_set/wfp_firewall.h"
 
 int main(int argc, char** argv) {
     quietway::WfpFirewall firewall;

@@ -1,4 +1,4 @@
-#include "netns_lab.h"
+#include "tests/firewall/lab/netns_lab.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -16,7 +16,7 @@
 #include <cstring>
 #include <memory>
 
-#include "child_process.h"
+#include "tests/firewall/lab/child_process.h"
 
 namespace quietway::lab {
 namespace {

@@ -3,12 +3,12 @@
 #include <string>
 #include <vector>
 
-#include "firewall_app.h"
-#include "log_capture.h"
-#include "recording_filter_platform.h"
-#include "store.h"
-#include "store_admin.h"
-#include "test_support.h"
+#include "common/store/store.h"
+#include "common/store/store_admin.h"
+#include "firewall/program/firewall_app.h"
+#include "tests/firewall/support/log_capture.h"
+#include "tests/firewall/support/recording_filter_platform.h"
+#include "tests/support/test_support.h"
 
 namespace quietway {
 namespace {

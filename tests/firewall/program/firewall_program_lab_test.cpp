@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
-#include "netns_lab.h"
-#include "rotating_log.h"
-#include "store.h"
-#include "test_support.h"
+#include "common/log/rotating_log.h"
+#include "common/store/store.h"
+#include "tests/firewall/lab/child_process.h"
+#include "tests/firewall/lab/netns_lab.h"
+#include "tests/support/test_support.h"
 
 namespace quietway {
 namespace {

@@ -5,8 +5,8 @@
 #include <initializer_list>
 #include <string>
 
-#include "rotating_log.h"
-#include "test_support.h"
+#include "common/log/rotating_log.h"
+#include "tests/support/test_support.h"
 
 namespace quietway::testing {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "filter_platform.h"
+#include "firewall/filter_set/filter_platform.h"
 
 namespace quietway::testing {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "wfp_api_win.h"
+#include "firewall/filter_set/wfp_api_win.h"
 
 namespace quietway::testing {
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "json_rpc_handler.h"
+#include "service/rpc/json_rpc_handler.h"
 
 namespace Json::Rpc {
 namespace {

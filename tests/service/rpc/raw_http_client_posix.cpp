@@ -5,7 +5,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include "raw_http_client.h"
+#include "tests/service/rpc/raw_http_client.h"
 
 namespace quietway::testing {
 namespace {

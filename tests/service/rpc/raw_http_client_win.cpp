@@ -1,7 +1,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include "raw_http_client.h"
+#include "tests/service/rpc/raw_http_client.h"
 
 namespace quietway::testing {
 namespace {

@@ -6,9 +6,9 @@
 #include <thread>
 #include <vector>
 
-#include "rpc_test_fixture.h"
-#include "store.h"
-#include "store_admin.h"
+#include "common/store/store.h"
+#include "common/store/store_admin.h"
+#include "tests/service/rpc/rpc_test_fixture.h"
 
 namespace quietway::testing {
 namespace {

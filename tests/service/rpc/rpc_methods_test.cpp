@@ -2,11 +2,11 @@
 
 #include <string>
 
-#include "notification_store.h"
-#include "rpc_test_fixture.h"
-#include "server_store.h"
-#include "store.h"
-#include "store_admin.h"
+#include "common/store/notification_store.h"
+#include "common/store/server_store.h"
+#include "common/store/store.h"
+#include "common/store/store_admin.h"
+#include "tests/service/rpc/rpc_test_fixture.h"
 
 namespace quietway::testing {
 namespace {

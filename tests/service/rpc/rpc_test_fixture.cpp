@@ -1,9 +1,9 @@
-#include "rpc_test_fixture.h"
+#include "tests/service/rpc/rpc_test_fixture.h"
 
-#include "rotating_log.h"
-#include "server_store.h"
-#include "store.h"
-#include "store_admin.h"
+#include "common/log/rotating_log.h"
+#include "common/store/server_store.h"
+#include "common/store/store.h"
+#include "common/store/store_admin.h"
 
 namespace quietway::testing {
 

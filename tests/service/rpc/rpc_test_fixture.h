@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "raw_http_client.h"
-#include "rpc_http_server.h"
-#include "rpc_server_observer.h"
-#include "test_support.h"
+#include "service/rpc/rpc_http_server.h"
+#include "service/rpc/rpc_server_observer.h"
+#include "tests/service/rpc/raw_http_client.h"
+#include "tests/support/test_support.h"
 
 namespace quietway::testing {
 

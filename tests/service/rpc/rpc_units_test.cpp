@@ -5,9 +5,9 @@
 #include <sstream>
 #include <string>
 
-#include "base64.h"
-#include "request_origin.h"
-#include "rpc_params.h"
+#include "service/rpc/base64.h"
+#include "service/rpc/request_origin.h"
+#include "service/rpc/rpc_params.h"
 
 namespace quietway {
 namespace {

@@ -1,7 +1,7 @@
 #include <atomic>
 
-#include "child_process.h"
-#include "test_support.h"
+#include "tests/support/test_support.h"
+#include "tests/tools/quietway_reg/child_process.h"
 
 namespace quietway::testing {
 

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <climits>
 
-#include "child_process.h"
+#include "tests/tools/quietway_reg/child_process.h"
 
 extern char** environ;
 

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "child_process.h"
+#include "tests/tools/quietway_reg/child_process.h"
 
 namespace quietway::testing {
 

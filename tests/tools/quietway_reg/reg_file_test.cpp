@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "reg_file.h"
-#include "reg_text.h"
+#include "tools/quietway_reg/reg_file.h"
+#include "tools/quietway_reg/reg_text.h"
 
 namespace quietway {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "reg_text.h"
+#include "tools/quietway_reg/reg_text.h"
 
 namespace quietway {
 namespace {

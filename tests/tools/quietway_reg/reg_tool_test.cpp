@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
-#include "concurrency_check.h"
-#include "store.h"
-#include "store_admin.h"
-#include "store_fixture.h"
+#include "common/store/store.h"
+#include "common/store/store_admin.h"
+#include "tests/common/store/concurrency_check.h"
+#include "tests/common/store/store_fixture.h"
+#include "tests/tools/quietway_reg/child_process.h"
 
 namespace quietway {
 namespace {
