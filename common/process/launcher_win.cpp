@@ -8,7 +8,7 @@
 
 #include "common/log/rotating_log.h"
 #include "common/process/launcher.h"
-#include "common/process/win_handle.h"
+#include "common/os/win_handle.h"
 
 namespace quietway {
 namespace {

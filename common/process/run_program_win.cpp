@@ -9,7 +9,7 @@
 #include "common/log/rotating_log.h"
 #include "common/process/command_line.h"
 #include "common/process/run_program.h"
-#include "common/process/win_handle.h"
+#include "common/os/win_handle.h"
 
 namespace quietway {
 namespace {
