@@ -61,8 +61,8 @@ for ns in "$client" "$server"; do
   ip -n "$ns" link set lo up
 done
 ip -n "$client" link set qwd-c$$ up
-# The tunnel's adapter: the kill switch lets everything through it.
-ip -n "$client" tuntap add mode tun name qwd-tun0
+# Our tunnel device (kVpnDeviceName): the kill switch lets everything through it.
+ip -n "$client" tuntap add mode tun name qwaytun0
 ip -n "$server" link set qwd-s$$ up
 ip netns exec "$server" python3 -m http.server "$port" --bind 0.0.0.0 --directory "$work" \
   >/dev/null 2>&1 &

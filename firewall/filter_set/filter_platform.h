@@ -15,14 +15,21 @@ class FilterPlatform {
 public:
     virtual ~FilterPlatform() = default;
 
-    // Interface LUIDs of the VPN adapters present now. False only when the adapter list
-    // could not be examined at all for lack of memory; a failed query leaves `luids` empty.
-    virtual bool find_vpn_adapters(std::vector<uint64_t>& luids) = 0;
+    // Interface LUIDs of the VPN adapters present now. A status other than 0 only when the
+    // adapter list could not be examined at all for lack of memory; a failed query leaves
+    // `luids` empty and answers 0.
+    virtual uint32_t find_vpn_adapters(std::vector<uint64_t>& luids) = 0;
 
     // A dynamic session: everything added through it vanishes when it is closed or when the
     // process ends.
     virtual uint32_t open_engine(EngineHandle& engine) = 0;
     virtual uint32_t close_engine(EngineHandle engine) = 0;
+
+    // Between begin and commit, additions and deletions take effect together at the commit,
+    // or not at all: after an abort, or a commit that failed, nothing of them is left.
+    virtual uint32_t begin_transaction(EngineHandle engine) = 0;
+    virtual uint32_t commit_transaction(EngineHandle engine) = 0;
+    virtual uint32_t abort_transaction(EngineHandle engine) = 0;
 
     virtual bool create_sublayer_key(SublayerKey& key) = 0;
     virtual uint32_t add_sublayer(EngineHandle engine, const SublayerRecord& sublayer) = 0;

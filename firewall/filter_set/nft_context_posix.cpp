@@ -53,8 +53,8 @@ std::unique_ptr<NftContext> NftContext::create(uint32_t& error) {
 
 uint32_t NftContext::run(const std::string& commands, std::string* output, Output form) {
     unsigned flags = NFT_CTX_OUTPUT_HANDLE;
-    if (form != Output::text) flags |= NFT_CTX_OUTPUT_JSON;
-    if (form == Output::json_echo) flags |= NFT_CTX_OUTPUT_ECHO;
+    if (form == Output::json) flags |= NFT_CTX_OUTPUT_JSON;
+    if (form == Output::text_echo) flags |= NFT_CTX_OUTPUT_ECHO;
     nft_ctx_output_set_flags(context_, flags);
 
     const int result = nft_run_cmd_from_buffer(context_, commands.c_str());

@@ -16,15 +16,32 @@ NftSession* session_of(EngineHandle engine) { return static_cast<NftSession*>(en
 
 }  // namespace
 
-bool NftFilterPlatform::find_vpn_adapters(std::vector<uint64_t>& luids) {
-    return find_tun_adapters(luids);
+uint32_t NftFilterPlatform::find_vpn_adapters(std::vector<uint64_t>& luids) {
+    return find_vpn_device(luids);
 }
 
 uint32_t NftFilterPlatform::open_engine(EngineHandle& engine) {
     std::unique_ptr<NftSession> session;
     const uint32_t status = NftSession::open(session);
-    if (status == 0) engine = session.release();
-    return status;
+    if (status != 0) return status;
+    session->set_batch_tail(batch_tail_);
+    engine = session.release();
+    return 0;
+}
+
+uint32_t NftFilterPlatform::begin_transaction(EngineHandle engine) {
+    if (engine == nullptr) return EINVAL;
+    return session_of(engine)->begin();
+}
+
+uint32_t NftFilterPlatform::commit_transaction(EngineHandle engine) {
+    if (engine == nullptr) return EINVAL;
+    return session_of(engine)->commit();
+}
+
+uint32_t NftFilterPlatform::abort_transaction(EngineHandle engine) {
+    if (engine == nullptr) return EINVAL;
+    return session_of(engine)->abort();
 }
 
 uint32_t NftFilterPlatform::close_engine(EngineHandle engine) {
@@ -80,7 +97,7 @@ void NftFilterPlatform::add_filters(EngineHandle engine, std::span<const FilterR
         return;
     }
     NftSession& session = *session_of(engine);
-    // Addresses go into their sets in one transaction; rules one by one, in order.
+    // Addresses go into their sets with one command; rules one by one, in order.
     std::vector<FilterRecord> elements;
     std::vector<size_t> positions;
     for (size_t i = 0; i < filters.size(); ++i) {

@@ -4,8 +4,10 @@
 #include <json/json.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <memory>
+#include <string_view>
 
 namespace quietway::nft {
 namespace {
@@ -70,6 +72,13 @@ std::string table_commands(const std::string& table, const wchar_t* comment) {
     c += "add rule " + t + " " + kPermitChain + " ip daddr @" + kRemoteAddressSet + " accept\n";
     c += "add rule " + t + " " + kPermitChain + " ip saddr @" + kLocalAddressSet + " accept\n";
     c += "add chain " + t + " output { type filter hook output priority filter; policy accept; }\n";
+    // The packets this machine sends for a connection opened from outside (a local service
+    // reached from the network, an answered ping) are the reply direction of that connection
+    // and pass: only connections the machine opens are judged, as at the connect layer on
+    // Windows. Everything else is judged packet by packet, so a connection the machine opened
+    // before the switch is stopped too; on Windows the new filters re-authorize such flows
+    // at the same layer.
+    c += "add rule " + t + " output ct direction reply accept\n";
     c += "add rule " + t + " output jump " + kPermitChain + "\n";
     c += "add rule " + t + " output jump " + kBlockChain + "\n";
     return c;
@@ -119,15 +128,29 @@ bool rule_for(const FilterRecord& filter, const std::string& interface_name, std
     return true;
 }
 
-uint64_t echoed_rule_handle(const std::string& json) {
-    Json::Value root;
-    if (!parse_json(json, root)) return 0;
-    for (const Json::Value& item : root["nftables"]) {
-        if (!item.isObject() || !item["add"].isObject()) continue;
-        const Json::Value& rule = item["add"]["rule"];
-        if (rule.isObject() && rule["handle"].isUInt64()) return rule["handle"].asUInt64();
+std::vector<uint64_t> echoed_rule_handles(const std::string& text) {
+    // "add rule inet quietway_... permit ... # handle 7"; the last marker on the line is the
+    // handle (a comment cannot hold a line end).
+    constexpr std::string_view kMarker = " # handle ";
+    std::vector<uint64_t> handles;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string_view line(text.data() + start, end - start);
+        start = end + 1;
+        if (line.rfind("add rule ", 0) != 0) continue;
+        uint64_t handle = 0;
+        const size_t marker = line.rfind(kMarker);
+        if (marker != std::string_view::npos) {
+            const char* first = line.data() + marker + kMarker.size();
+            const char* last = line.data() + line.size();
+            const auto [stop, error] = std::from_chars(first, last, handle);
+            if (error != std::errc() || stop != last) handle = 0;
+        }
+        handles.push_back(handle);
     }
-    return 0;
+    return handles;
 }
 
 bool listed_table_is_owned(const std::string& text) {

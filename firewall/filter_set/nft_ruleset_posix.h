@@ -8,7 +8,8 @@
 
 // How the filter set is laid out in nftables. One `inet` table per sublayer, owned by the
 // session that made it:
-//   chain output  hook output, policy accept: jump permit, then jump block
+//   chain output  hook output, policy accept: accept the packets of connections opened from
+//                 outside, then jump permit, then jump block
 //   chain permit  accepts (adapter, range and the two permit-address set lookups)
 //   chain block   drops (block-all for IPv4 and IPv6)
 // Every permit is therefore evaluated ahead of every block, as the permit filters outweigh
@@ -39,10 +40,13 @@ const char* element_set(const FilterRecord& filter);
 bool rule_for(const FilterRecord& filter, const std::string& interface_name, std::string& chain,
               std::string& rule);
 
-// Readers of libnftables' output: JSON, except the table listing in text form.
-uint64_t echoed_rule_handle(const std::string& json);
+// Readers of libnftables' output. This release prints table flags wrongly in JSON (the
+// output breaks off after "flags": ), so nothing that prints a table is read as JSON: the
+// echo of a batch and the table listing are read in text form, a set listing as JSON.
+// The handles of the "add rule" lines of an echoed batch, in order; 0 for a line without one.
+std::vector<uint64_t> echoed_rule_handles(const std::string& text);
 bool listed_table_is_owned(const std::string& text);
-// The addresses in set `set` of a table or set listing.
+// The addresses in set `set` of a set listing.
 std::vector<uint32_t> listed_set_elements(const std::string& json, const std::string& set);
 
 }  // namespace quietway::nft

@@ -18,48 +18,159 @@ uint32_t NftSession::open(std::unique_ptr<NftSession>& out) {
     return 0;
 }
 
+uint32_t NftSession::begin() {
+    if (in_transaction_) return EBUSY;
+    in_transaction_ = true;
+    return 0;
+}
+
+uint32_t NftSession::commit() {
+    if (!in_transaction_) return EINVAL;
+    in_transaction_ = false;
+    if (batch_.empty()) {
+        clear_batch();
+        return 0;
+    }
+    std::string echoed;
+    uint32_t status = context_->run(batch_ + batch_tail_, &echoed, NftContext::Output::text_echo);
+    if (status == 0) {
+        status = confirm_batch(echoed);
+        // A table that is not what it should be goes again as a whole; what else a batch
+        // that cannot be confirmed left in an existing table goes with that table.
+        if (status != 0 && batch_adds_table_) context_->run("delete table inet " + record_.table);
+    }
+    if (status == 0) {
+        committed_ = record_;
+    } else {
+        record_ = committed_;
+    }
+    clear_batch();
+    return status;
+}
+
+uint32_t NftSession::abort() {
+    if (!in_transaction_) return EINVAL;
+    in_transaction_ = false;
+    record_ = committed_;
+    clear_batch();
+    return 0;
+}
+
+void NftSession::clear_batch() {
+    batch_.clear();
+    batch_rules_.clear();
+    batch_elements_.clear();
+    batch_adds_table_ = false;
+}
+
+uint32_t NftSession::finish() {
+    if (in_transaction_) return 0;
+    in_transaction_ = true;
+    return commit();
+}
+
+void NftSession::queue(const std::string& commands, uint64_t rule_id) {
+    size_t start = 0;
+    while (start < commands.size()) {
+        size_t end = commands.find('\n', start);
+        if (end == std::string::npos) end = commands.size();
+        if (commands.compare(start, 9, "add rule ") == 0) batch_rules_.push_back(rule_id);
+        start = end + 1;
+    }
+    batch_ += commands;
+    if (!commands.empty() && commands.back() != '\n') batch_ += '\n';
+}
+
+void NftSession::queue_elements(const char* verb, const AddressLists& lists) {
+    for (const auto& [set, addresses] : lists) {
+        if (addresses.empty()) continue;
+        std::string command = std::string(verb) + " element inet " + record_.table + " " + set;
+        command += " { ";
+        for (size_t i = 0; i < addresses.size(); ++i) {
+            if (i > 0) command += ", ";
+            command += nft::dotted(addresses[i]);
+        }
+        queue(command + " }\n");
+    }
+}
+
+uint32_t NftSession::confirm_batch(const std::string& echoed) {
+    // The echo is the batch as the kernel committed it: the rules' handles, in order.
+    const std::vector<uint64_t> handles = nft::echoed_rule_handles(echoed);
+    if (handles.size() != batch_rules_.size()) {
+        log("nft echoed %d rules for a batch of %d", static_cast<int>(handles.size()),
+            static_cast<int>(batch_rules_.size()));
+        return EIO;
+    }
+    for (size_t i = 0; i < handles.size(); ++i) {
+        if (batch_rules_[i] == 0) continue;
+        if (handles[i] == 0) {
+            log("nft rule without a handle after adding it");
+            return EIO;
+        }
+        record_.rules[batch_rules_[i]].handle = handles[i];
+    }
+    if (batch_adds_table_) {
+        // Without the owner flag the table would outlive this process.
+        std::string listing;
+        const uint32_t status =
+            context_->run("list table inet " + record_.table, &listing, NftContext::Output::text);
+        if (status != 0) return status;
+        if (!nft::listed_table_is_owned(listing)) {
+            log("nft table %s is not owned by this process", record_.table.c_str());
+            return EIO;
+        }
+    }
+    return confirm_elements(batch_elements_);
+}
+
+uint32_t NftSession::confirm_elements(const AddressLists& added) {
+    for (const auto& [set, addresses] : added) {
+        if (addresses.empty()) continue;
+        std::string listing;
+        const uint32_t status =
+            context_->run("list set inet " + record_.table + " " + set, &listing);
+        if (status != 0) return status;
+        std::vector<uint32_t> present = nft::listed_set_elements(listing, set);
+        std::sort(present.begin(), present.end());
+        for (uint32_t address : addresses) {
+            if (!std::binary_search(present.begin(), present.end(), address)) {
+                log("nft set %s lacks %s after adding it", set.c_str(),
+                    nft::dotted(address).c_str());
+                return EIO;
+            }
+        }
+    }
+    return 0;
+}
+
 uint32_t NftSession::check_sublayer(const SublayerKey& key) const {
-    return !table_.empty() && key == key_ ? 0 : ENOENT;
+    return !record_.table.empty() && key == record_.key ? 0 : ENOENT;
 }
 
 uint32_t NftSession::add_table(const SublayerRecord& sublayer) {
-    // One sublayer per session keeps rule handles unique as filter ids.
-    if (!table_.empty()) return EEXIST;
-    const std::string table = nft::table_name(sublayer.key);
-    uint32_t status = context_->run(nft::table_commands(table, sublayer.name));
-    if (status != 0) return status;
-
-    // Read the table back: without the owner flag it would outlive this process. (The
-    // JSON listing of this libnftables release misprints table flags; the text form is right.)
-    std::string listing;
-    status = context_->run("list table inet " + table, &listing, NftContext::Output::text);
-    if (status == 0 && !nft::listed_table_is_owned(listing)) {
-        log("nft table %s is not owned by this process", table.c_str());
-        context_->run("delete table inet " + table);
-        status = EIO;
-    }
-    if (status != 0) return status;
-    table_ = table;
-    key_ = sublayer.key;
-    return 0;
+    // One sublayer per session keeps the filter ids unique.
+    if (!record_.table.empty()) return EEXIST;
+    record_.table = nft::table_name(sublayer.key);
+    record_.key = sublayer.key;
+    queue(nft::table_commands(record_.table, sublayer.name));
+    batch_adds_table_ = true;
+    return finish();
 }
 
 uint32_t NftSession::delete_table(const SublayerKey& key) {
     const uint32_t status = check_sublayer(key);
     if (status != 0) return status;
-    const uint32_t deleted = context_->run("delete table inet " + table_);
-    if (deleted != 0) return deleted;
-    table_.clear();
-    key_ = SublayerKey{};
-    rules_.clear();
-    elements_.clear();
-    element_users_.clear();
-    return 0;
+    queue("delete table inet " + record_.table + "\n");
+    const uint64_t next_id = record_.next_id;
+    record_ = Record{};
+    record_.next_id = next_id;
+    return finish();
 }
 
 uint32_t NftSession::add_rule(const FilterRecord& filter, uint64_t& id) {
-    uint32_t status = check_sublayer(filter.sublayer);
-    if (status != 0) return status;
+    const uint32_t checked = check_sublayer(filter.sublayer);
+    if (checked != 0) return checked;
 
     std::string interface_name;
     if (filter.field == FilterField::local_interface) {
@@ -75,111 +186,76 @@ uint32_t NftSession::add_rule(const FilterRecord& filter, uint64_t& id) {
     std::string rule;
     if (!nft::rule_for(filter, interface_name, chain, rule)) return EINVAL;
 
-    // The echo is the rule as the kernel committed it, handle included: the read-back.
-    std::string echoed;
-    status = context_->run("add rule inet " + table_ + " " + chain + " " + rule, &echoed,
-                           NftContext::Output::json_echo);
-    if (status != 0) return status;
-    const uint64_t handle = nft::echoed_rule_handle(echoed);
-    if (handle == 0) {
-        log("nft rule without a handle after adding it: %s", rule.c_str());
-        return EIO;
-    }
-    rules_[handle] = chain;
-    id = handle;
-    return 0;
-}
-
-uint32_t NftSession::run_element_command(const char* verb, const AddressLists& lists) {
-    std::string commands;
-    for (const auto& [set, addresses] : lists) {
-        if (addresses.empty()) continue;
-        commands += std::string(verb) + " element inet " + table_ + " " + set + " { ";
-        for (size_t i = 0; i < addresses.size(); ++i) {
-            if (i > 0) commands += ", ";
-            commands += nft::dotted(addresses[i]);
-        }
-        commands += " }\n";
-    }
-    return commands.empty() ? 0 : context_->run(commands);
-}
-
-uint32_t NftSession::confirm_elements(const AddressLists& added) {
-    // One listing of the whole table reads back both sets.
-    std::string listing;
-    const uint32_t status = context_->run("list table inet " + table_, &listing);
-    if (status != 0) return status;
-    for (const auto& [set, addresses] : added) {
-        std::vector<uint32_t> present = nft::listed_set_elements(listing, set);
-        std::sort(present.begin(), present.end());
-        for (uint32_t address : addresses) {
-            if (!std::binary_search(present.begin(), present.end(), address)) {
-                log("nft set %s lacks %s after adding it", set.c_str(),
-                    nft::dotted(address).c_str());
-                return EIO;
-            }
-        }
-    }
-    return 0;
+    const uint64_t new_id = record_.next_id++;
+    record_.rules[new_id] = Rule{chain, 0};
+    queue("add rule inet " + record_.table + " " + chain + " " + rule + "\n", new_id);
+    const uint32_t status = finish();
+    if (status == 0) id = new_id;
+    return status;
 }
 
 void NftSession::add_elements(std::span<const FilterRecord> filters, std::span<uint64_t> ids,
                               std::span<uint32_t> results) {
-    AddressLists added;
-    std::vector<ElementKey> keys;
-    uint32_t status = 0;
     for (const FilterRecord& filter : filters) {
-        if (status == 0) status = check_sublayer(filter.sublayer);
-        ElementKey key{nft::element_set(filter), filter.address};
-        // Only the first user of an address puts it into the set.
-        if (element_users_[key]++ == 0) added[key.first].push_back(key.second);
-        keys.push_back(key);
-    }
-    if (status == 0 && !added.empty()) status = run_element_command("add", added);
-    if (status == 0 && !added.empty()) status = confirm_elements(added);
-
-    for (size_t i = 0; i < keys.size(); ++i) {
-        if (status != 0) {
-            if (--element_users_[keys[i]] == 0) element_users_.erase(keys[i]);
-            ids[i] = 0;
-            results[i] = status;
-            continue;
+        if (check_sublayer(filter.sublayer) != 0) {
+            for (size_t i = 0; i < filters.size(); ++i) results[i] = ENOENT;
+            return;
         }
-        ids[i] = next_element_id_++;
-        elements_[ids[i]] = Element{nft::element_set(filters[i]), keys[i].second};
-        results[i] = 0;
     }
-}
-
-uint32_t NftSession::delete_rule(uint64_t id) {
-    const auto rule = rules_.find(id);
-    if (rule == rules_.end()) return ENOENT;
-    const uint32_t status = context_->run("delete rule inet " + table_ + " " + rule->second +
-                                          " handle " + std::to_string(id));
-    if (status == 0) rules_.erase(rule);
-    return status;
+    AddressLists added;
+    std::vector<uint64_t> new_ids;
+    for (const FilterRecord& filter : filters) {
+        const ElementKey key{nft::element_set(filter), filter.address};
+        // Only the first user of an address puts it into the set.
+        if (record_.element_users[key]++ == 0) added[key.first].push_back(key.second);
+        new_ids.push_back(record_.next_id++);
+        record_.elements[new_ids.back()] = Element{nft::element_set(filter), filter.address};
+    }
+    queue_elements("add", added);
+    for (const auto& [set, addresses] : added) {
+        auto& confirming = batch_elements_[set];
+        confirming.insert(confirming.end(), addresses.begin(), addresses.end());
+    }
+    const uint32_t status = finish();
+    for (size_t i = 0; i < filters.size(); ++i) {
+        ids[i] = status == 0 ? new_ids[i] : 0;
+        results[i] = status;
+    }
 }
 
 void NftSession::delete_filters(std::span<const uint64_t> ids, std::span<uint32_t> results) {
     AddressLists removed;
-    std::vector<size_t> removing;  // positions whose element leaves the set
+    std::vector<size_t> queued;
     for (size_t i = 0; i < ids.size(); ++i) {
-        const auto element = elements_.find(ids[i]);
-        if (element == elements_.end()) {
-            results[i] = delete_rule(ids[i]);
+        results[i] = 0;
+        if (const auto rule = record_.rules.find(ids[i]); rule != record_.rules.end()) {
+            // A rule of a batch not yet committed has no handle to delete it by.
+            if (rule->second.handle == 0) {
+                results[i] = EAGAIN;
+                continue;
+            }
+            queue("delete rule inet " + record_.table + " " + rule->second.chain + " handle " +
+                  std::to_string(rule->second.handle) + "\n");
+            record_.rules.erase(rule);
+            queued.push_back(i);
+            continue;
+        }
+        const auto element = record_.elements.find(ids[i]);
+        if (element == record_.elements.end()) {
+            results[i] = ENOENT;
             continue;
         }
         const ElementKey key{element->second.set, element->second.address};
-        elements_.erase(element);
-        results[i] = 0;
-        if (--element_users_[key] == 0) {
-            element_users_.erase(key);
+        record_.elements.erase(element);
+        queued.push_back(i);
+        if (--record_.element_users[key] == 0) {
+            record_.element_users.erase(key);
             removed[key.first].push_back(key.second);
-            removing.push_back(i);
         }
     }
-    const uint32_t status = run_element_command("delete", removed);
-    for (size_t i : removing) results[i] = status;
+    queue_elements("delete", removed);
+    const uint32_t status = finish();
+    for (size_t i : queued) results[i] = status;
 }
 
 }  // namespace quietway

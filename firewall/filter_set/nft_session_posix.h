@@ -17,14 +17,21 @@ namespace quietway {
 // An open engine on Linux: the libnftables context that owns the sublayer's table, and the
 // record of every filter installed through it.
 //
-// Filter ids: a rule's id is the handle the kernel gave it. A permitted address is an
-// element of a set, and set elements have no handles, so each permit gets an id of its own
-// from a range above 2^32 (rule handles count up from 1 per table and never get there). Two
-// permits of the same address share one element, counted, so that removing one of them does
-// not take the address away from the other.
+// Commands collect in a batch that the kernel applies as one transaction. Between `begin`
+// and `commit` every operation joins the same batch; outside, each operation is a batch of
+// its own. A batch that fails, or is aborted, leaves the kernel and this record as they were.
+//
+// Filter ids are the session's own, counting up from 1: a rule's kernel handle is known only
+// once its batch is committed, and set elements have no handles at all. Two permits of the
+// same address share one element, counted, so that removing one of them does not take the
+// address away from the other.
 class NftSession {
 public:
     static uint32_t open(std::unique_ptr<NftSession>& out);
+
+    uint32_t begin();
+    uint32_t commit();
+    uint32_t abort();
 
     uint32_t add_table(const SublayerRecord& sublayer);
     uint32_t delete_table(const SublayerKey& key);
@@ -35,29 +42,52 @@ public:
     // Deletes rules and elements alike.
     void delete_filters(std::span<const uint64_t> ids, std::span<uint32_t> results);
 
-private:
-    static constexpr uint64_t kFirstElementId = uint64_t{1} << 32;
+    // For tests: commands run at the end of every batch, inside its transaction.
+    void set_batch_tail(std::string commands) { batch_tail_ = std::move(commands); }
 
+private:
+    struct Rule {
+        std::string chain;
+        uint64_t handle = 0;  // 0 until its batch is committed
+    };
     struct Element {
         const char* set;
         uint32_t address;
     };
     using ElementKey = std::pair<std::string, uint32_t>;
+    using AddressLists = std::map<std::string, std::vector<uint32_t>>;
+
+    // What this session has installed, or will have once the open batch is committed.
+    struct Record {
+        std::string table;  // empty while there is no sublayer
+        SublayerKey key;
+        std::unordered_map<uint64_t, Rule> rules;
+        std::unordered_map<uint64_t, Element> elements;
+        std::map<ElementKey, uint32_t> element_users;
+        uint64_t next_id = 1;
+    };
 
     explicit NftSession(std::unique_ptr<NftContext> context) : context_(std::move(context)) {}
     uint32_t check_sublayer(const SublayerKey& key) const;
-    using AddressLists = std::map<std::string, std::vector<uint32_t>>;
-    uint32_t run_element_command(const char* verb, const AddressLists& lists);
+    // Adds commands to the batch; each "add rule" line among them is the rule `rule_id`
+    // (0: a rule of the table itself).
+    void queue(const std::string& commands, uint64_t rule_id = 0);
+    void queue_elements(const char* verb, const AddressLists& lists);
+    // Outside a transaction the batch goes to the kernel at once.
+    uint32_t finish();
+    uint32_t confirm_batch(const std::string& echoed);
     uint32_t confirm_elements(const AddressLists& added);
-    uint32_t delete_rule(uint64_t id);
+    void clear_batch();
 
     std::unique_ptr<NftContext> context_;
-    std::string table_;  // empty while there is no sublayer
-    SublayerKey key_;
-    std::unordered_map<uint64_t, std::string> rules_;  // handle -> chain
-    std::unordered_map<uint64_t, Element> elements_;
-    std::map<ElementKey, uint32_t> element_users_;
-    uint64_t next_element_id_ = kFirstElementId;
+    Record record_;
+    Record committed_;
+    bool in_transaction_ = false;
+    std::string batch_;
+    std::vector<uint64_t> batch_rules_;
+    AddressLists batch_elements_;
+    bool batch_adds_table_ = false;
+    std::string batch_tail_;
 };
 
 }  // namespace quietway

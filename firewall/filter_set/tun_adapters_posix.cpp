@@ -5,43 +5,16 @@
 #include <net/if.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
 #include "common/log/rotating_log.h"
+#include "common/os/unique_fd.h"
+#include "firewall/filter_set/vpn_device.h"
 
 namespace quietway {
 namespace {
-
-class Socket {
-public:
-    Socket() : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
-    ~Socket() {
-        if (fd_ >= 0) close(fd_);
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    int fd() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-class InterfaceList {
-public:
-    InterfaceList() : list_(if_nameindex()) {}
-    ~InterfaceList() {
-        if (list_ != nullptr) if_freenameindex(list_);
-    }
-    InterfaceList(const InterfaceList&) = delete;
-    InterfaceList& operator=(const InterfaceList&) = delete;
-    const struct if_nameindex* get() const { return list_; }
-
-private:
-    struct if_nameindex* list_;
-};
 
 // The tun driver serves both tun and tap devices.
 bool is_tun_device(int fd, const char* name) {
@@ -56,23 +29,26 @@ bool is_tun_device(int fd, const char* name) {
 
 }  // namespace
 
-bool find_tun_adapters(std::vector<uint64_t>& indexes) {
+uint32_t find_vpn_device(std::vector<uint64_t>& indexes) {
     errno = 0;
-    InterfaceList interfaces;
-    if (interfaces.get() == nullptr) {
+    const unsigned index = if_nametoindex(kVpnDeviceName);
+    if (index == 0) {
         const int error = errno;
-        log("if_nameindex failed with error: %d\n", error);
-        return error != ENOMEM && error != ENOBUFS;
+        if (error == ENOMEM || error == ENOBUFS) {
+            log("if_nametoindex failed with error: %d\n", error);
+            return static_cast<uint32_t>(error);
+        }
+        return 0;
     }
-    Socket query;
-    if (query.fd() < 0) {
-        log("socket failed with error: %d\n", errno);
-        return true;
+    const UniqueFd query(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!query.valid()) {
+        const int error = errno;
+        log("socket failed with error: %d\n", error);
+        return error == ENOMEM || error == ENOBUFS ? static_cast<uint32_t>(error) : 0;
     }
-    for (const struct if_nameindex* item = interfaces.get(); item->if_index != 0; ++item) {
-        if (is_tun_device(query.fd(), item->if_name)) indexes.push_back(item->if_index);
-    }
-    return true;
+    // A device of another kind under our name is not our tunnel.
+    if (is_tun_device(query.get(), kVpnDeviceName)) indexes.push_back(index);
+    return 0;
 }
 
 }  // namespace quietway

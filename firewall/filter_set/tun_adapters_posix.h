@@ -5,9 +5,10 @@
 
 namespace quietway {
 
-// Interface indexes of the tun/tap devices of the calling thread's network namespace: the
-// VPN adapters on Linux. False only when the interface list cannot be read for lack of
-// memory; other failures are logged and leave the list empty.
-bool find_tun_adapters(std::vector<uint64_t>& indexes);
+// The interface index of our VPN device (kVpnDeviceName) when the calling thread's network
+// namespace has it and it is a tun/tap device; the tunnels of other programs never count.
+// Appends nothing when there is no such device. A status other than 0 only when the
+// interface could not be examined for lack of memory.
+uint32_t find_vpn_device(std::vector<uint64_t>& indexes);
 
 }  // namespace quietway

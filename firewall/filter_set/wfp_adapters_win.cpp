@@ -46,24 +46,24 @@ private:
 
 }  // namespace
 
-bool WfpFilterPlatform::find_vpn_adapters(std::vector<uint64_t>& luids) {
+uint32_t WfpFilterPlatform::find_vpn_adapters(std::vector<uint64_t>& luids) {
     ULONG size = kFirstAdapterBufferSize;
     HeapBlock buffer(api_, size);
     if (buffer.adapters() == nullptr) {
         log("Error allocating memory needed to call GetAdaptersinfo");
-        return false;
+        return ERROR_NOT_ENOUGH_MEMORY;
     }
     if (api_.get_adapters_info(buffer.adapters(), &size) == ERROR_BUFFER_OVERFLOW) {
         buffer.reset(size);
         if (buffer.adapters() == nullptr) {
             log("Error allocating memory needed to call GetAdaptersinfo");
-            return false;
+            return ERROR_NOT_ENOUGH_MEMORY;
         }
     }
     const ULONG result = api_.get_adapters_info(buffer.adapters(), &size);
     if (result != NO_ERROR) {
         log("GetAdaptersInfo failed with error: %d\n", static_cast<int>(result));
-        return true;
+        return ERROR_SUCCESS;
     }
     for (const IP_ADAPTER_INFO* adapter = buffer.adapters(); adapter != nullptr;
          adapter = adapter->Next) {
@@ -73,7 +73,7 @@ bool WfpFilterPlatform::find_vpn_adapters(std::vector<uint64_t>& luids) {
             luids.push_back(luid.Value);
         }
     }
-    return true;
+    return ERROR_SUCCESS;
 }
 
 }  // namespace quietway

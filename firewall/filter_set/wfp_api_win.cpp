@@ -10,6 +10,14 @@ DWORD SystemWfpApi::engine_open(const wchar_t* server_name, UINT32 authn_service
 
 DWORD SystemWfpApi::engine_close(HANDLE engine) { return FwpmEngineClose0(engine); }
 
+DWORD SystemWfpApi::transaction_begin(HANDLE engine, UINT32 flags) {
+    return FwpmTransactionBegin0(engine, flags);
+}
+
+DWORD SystemWfpApi::transaction_commit(HANDLE engine) { return FwpmTransactionCommit0(engine); }
+
+DWORD SystemWfpApi::transaction_abort(HANDLE engine) { return FwpmTransactionAbort0(engine); }
+
 DWORD SystemWfpApi::sublayer_add(HANDLE engine, const FWPM_SUBLAYER0* sublayer,
                                  PSECURITY_DESCRIPTOR sd) {
     return FwpmSubLayerAdd0(engine, sublayer, sd);

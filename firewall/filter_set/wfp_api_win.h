@@ -17,6 +17,9 @@ public:
                               SEC_WINNT_AUTH_IDENTITY_W* auth_identity,
                               const FWPM_SESSION0* session, HANDLE* engine) = 0;
     virtual DWORD engine_close(HANDLE engine) = 0;
+    virtual DWORD transaction_begin(HANDLE engine, UINT32 flags) = 0;
+    virtual DWORD transaction_commit(HANDLE engine) = 0;
+    virtual DWORD transaction_abort(HANDLE engine) = 0;
     virtual DWORD sublayer_add(HANDLE engine, const FWPM_SUBLAYER0* sublayer,
                                PSECURITY_DESCRIPTOR sd) = 0;
     virtual DWORD sublayer_delete_by_key(HANDLE engine, const GUID* key) = 0;
@@ -38,6 +41,9 @@ public:
                       SEC_WINNT_AUTH_IDENTITY_W* auth_identity, const FWPM_SESSION0* session,
                       HANDLE* engine) override;
     DWORD engine_close(HANDLE engine) override;
+    DWORD transaction_begin(HANDLE engine, UINT32 flags) override;
+    DWORD transaction_commit(HANDLE engine) override;
+    DWORD transaction_abort(HANDLE engine) override;
     DWORD sublayer_add(HANDLE engine, const FWPM_SUBLAYER0* sublayer,
                        PSECURITY_DESCRIPTOR sd) override;
     DWORD sublayer_delete_by_key(HANDLE engine, const GUID* key) override;

@@ -42,6 +42,18 @@ uint32_t WfpFilterPlatform::close_engine(EngineHandle engine) {
     return logged("FwpmEngineClose0", api_.engine_close(engine));
 }
 
+uint32_t WfpFilterPlatform::begin_transaction(EngineHandle engine) {
+    return logged("FwpmTransactionBegin0", api_.transaction_begin(engine, 0));
+}
+
+uint32_t WfpFilterPlatform::commit_transaction(EngineHandle engine) {
+    return logged("FwpmTransactionCommit0", api_.transaction_commit(engine));
+}
+
+uint32_t WfpFilterPlatform::abort_transaction(EngineHandle engine) {
+    return logged("FwpmTransactionAbort0", api_.transaction_abort(engine));
+}
+
 bool WfpFilterPlatform::create_sublayer_key(SublayerKey& key) {
     UUID uuid;
     const RPC_STATUS status = api_.uuid_create(&uuid);

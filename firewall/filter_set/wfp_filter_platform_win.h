@@ -16,9 +16,12 @@ public:
     // `api` must outlive the object.
     explicit WfpFilterPlatform(WfpApi& api);
 
-    bool find_vpn_adapters(std::vector<uint64_t>& luids) override;
+    uint32_t find_vpn_adapters(std::vector<uint64_t>& luids) override;
     uint32_t open_engine(EngineHandle& engine) override;
     uint32_t close_engine(EngineHandle engine) override;
+    uint32_t begin_transaction(EngineHandle engine) override;
+    uint32_t commit_transaction(EngineHandle engine) override;
+    uint32_t abort_transaction(EngineHandle engine) override;
     bool create_sublayer_key(SublayerKey& key) override;
     uint32_t add_sublayer(EngineHandle engine, const SublayerRecord& sublayer) override;
     uint32_t delete_sublayer(EngineHandle engine, const SublayerKey& key) override;

@@ -43,29 +43,64 @@ void WfpFirewall::AddPermitIP(const char* text, uint32_t direction) {
 }
 
 bool WfpFirewall::StartFirewall() {
+    start_status_ = kFilterOk;
     adapter_luids_.clear();
-    if (!platform_.find_vpn_adapters(adapter_luids_)) return false;
+    const uint32_t found = platform_.find_vpn_adapters(adapter_luids_);
+    if (found != kFilterOk) return start_failed(found);
     if (adapter_luids_.empty()) {
         log("No TAP adapters found!");
-        return false;
+        return start_failed(kFilterNothingToDo);
     }
     log("Found %d TAP adapters\n", static_cast<int>(adapter_luids_.size()));
 
-    if (OpenCloseEngine(true) != kFilterOk) return false;
+    uint32_t status = OpenCloseEngine(true);
+    if (status != kFilterOk) return start_failed(status);
     log("firewall interface created");
-    if (AddRemoveSubLayer(true) != kFilterOk) return false;
+    // The sublayer and every filter go in as one transaction: no connection meets a
+    // half-built set, and a failure half way leaves nothing behind.
+    status = platform_.begin_transaction(engine_);
+    if (status != kFilterOk) return start_failed(status);
+    status = AddRemoveSubLayer(true);
+    if (status != kFilterOk) return abort_start(status);
     log("firewall interface binded");
 
-    const uint32_t block = AddRemoveBlockAllFilter(true);
-    log_group(block, "AddRemoveBlockAllFilter ok", "AddRemoveBlockAllFilter failed");
-    log_group(AddRemoveTapFilter2(true), "AddRemoveTapFilter2 ok", "AddRemoveTapFilter2 failed");
-    log_group(AddRemovePermitRangeIPsFilter(true), "AddRemovePermitRangeIPsFilter ok",
-              "AddRemovePermitRangeIPsFilter failed");
-    log_group(AddRemovePermitIPsFilter(true), "AddRemovePermitIPsFilter ok",
-              "AddRemovePermitIPsFilter failed");
-    // A failed permit group only blocks more; without the block-all filters nothing is
-    // blocked at all, and that must not be reported as a started kill switch.
-    return block == kFilterOk;
+    // Every group is still added and logged after one has failed; the first failure then
+    // aborts the whole set. 22 from a group means it had nothing to add, not a failure.
+    uint32_t first_failure = kFilterOk;
+    const auto group = [&first_failure](uint32_t result, const char* ok_line,
+                                        const char* failed_line) {
+        log_group(result, ok_line, failed_line);
+        if (first_failure == kFilterOk && result != kFilterNothingToDo) first_failure = result;
+    };
+    group(AddRemoveBlockAllFilter(true), "AddRemoveBlockAllFilter ok",
+          "AddRemoveBlockAllFilter failed");
+    group(AddRemoveTapFilter2(true), "AddRemoveTapFilter2 ok", "AddRemoveTapFilter2 failed");
+    group(AddRemovePermitRangeIPsFilter(true), "AddRemovePermitRangeIPsFilter ok",
+          "AddRemovePermitRangeIPsFilter failed");
+    group(AddRemovePermitIPsFilter(true), "AddRemovePermitIPsFilter ok",
+          "AddRemovePermitIPsFilter failed");
+    if (first_failure != kFilterOk) return abort_start(first_failure);
+
+    status = platform_.commit_transaction(engine_);
+    if (status != kFilterOk) return abort_start(status);
+    return true;
+}
+
+bool WfpFirewall::start_failed(uint32_t status) {
+    start_status_ = status;
+    return false;
+}
+
+bool WfpFirewall::abort_start(uint32_t status) {
+    platform_.abort_transaction(engine_);
+    // Nothing of the transaction exists: forget its ids and its sublayer. The permit entries
+    // stay, as after any failed start; the engine stays open until the set is stopped.
+    block_filter_ids_[0] = block_filter_ids_[1] = 0;
+    range_filter_ids_[0] = range_filter_ids_[1] = 0;
+    adapter_filter_ids_.clear();
+    for (PermitEntry& entry : permits_) entry.filter_id = 0;
+    sublayer_key_ = SublayerKey{};
+    return start_failed(status);
 }
 
 bool WfpFirewall::StopFirewall() {

@@ -34,6 +34,8 @@ public:
     bool InitFirewall();
     // Appends a permit entry (direction 1: remote address, 0: local); null text is ignored.
     void AddPermitIP(const char* text, uint32_t direction);
+    // Builds the whole set in one transaction: it appears whole or not at all. On failure
+    // `start_status()` tells why.
     bool StartFirewall();
     bool StopFirewall();
 
@@ -44,6 +46,9 @@ public:
     uint32_t AddRemovePermitRangeIPsFilter(bool add);
     uint32_t AddRemovePermitIPsFilter(bool add);
 
+    // The first failing status of the last `StartFirewall` (0 after a successful one):
+    // the platform's error code, or 22 when no VPN adapter was found.
+    uint32_t start_status() const { return start_status_; }
     bool engine_open() const { return engine_ != nullptr; }
     const SublayerKey& sublayer_key() const { return sublayer_key_; }
     const std::list<PermitEntry>& permit_list() const { return permits_; }
@@ -54,6 +59,8 @@ private:
     FilterRecord base_filter(const wchar_t* name, FilterAction action) const;
     uint32_t add_one(const FilterRecord& filter, uint64_t& id);
     uint32_t remove_ids(uint64_t* ids, size_t count);
+    bool start_failed(uint32_t status);
+    bool abort_start(uint32_t status);
 
     std::unique_ptr<FilterPlatform> owned_platform_;
     FilterPlatform& platform_;
@@ -67,6 +74,7 @@ private:
     std::list<PermitEntry> permits_;
     std::vector<uint64_t> adapter_luids_;
     std::vector<uint64_t> adapter_filter_ids_;
+    uint32_t start_status_ = kFilterOk;
 };
 
 }  // namespace quietway

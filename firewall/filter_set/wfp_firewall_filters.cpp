@@ -29,7 +29,9 @@ uint32_t parsed(const char* text) {
     return address.value;
 }
 
-// The first failure of a group, so that one failed filter is never reported as success.
+// A group of several adds reports its first failure, not the result of its last add: a
+// failed IPv4 block followed by a good IPv6 one, or a failed permit before a good one, must
+// never read as success.
 void keep_first_failure(uint32_t& group, uint32_t status) {
     if (group == kFilterOk) group = status;
 }

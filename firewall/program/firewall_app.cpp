@@ -7,7 +7,6 @@
 
 #include "common/log/rotating_log.h"
 #include "common/store/store.h"
-#include "firewall/program/stop_wait.h"
 
 namespace quietway {
 namespace {
@@ -66,7 +65,8 @@ int run_firewall_app(const std::function<std::unique_ptr<WfpFirewall>()>& make_f
     if (firewall->StartFirewall()) {
         log("Firewall started successfully...");
     } else {
-        log("Error starting firewall. GetLastError() 0x%X", last_error_code());
+        // The start's own status: the thread's last error has been overwritten by then.
+        log("Error starting firewall. GetLastError() 0x%X", firewall->start_status());
     }
     wait_for_stop();
     firewall.reset();  // removes filters, sublayer and engine

@@ -7,7 +7,4 @@ namespace quietway {
 // input not a terminal or at its end) only a stop or a kill ends the wait.
 void wait_for_key_or_stop();
 
-// The calling thread's last system error (GetLastError on Windows, errno on Linux).
-unsigned last_error_code();
-
 }  // namespace quietway

@@ -17,6 +17,4 @@ void wait_for_key_or_stop() {
     for (;;) Sleep(INFINITE);
 }
 
-unsigned last_error_code() { return GetLastError(); }
-
 }  // namespace quietway

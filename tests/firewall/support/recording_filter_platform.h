@@ -20,6 +20,9 @@ struct PlatformCall {
         create_key,
         add_sublayer,
         delete_sublayer,
+        begin,
+        commit,
+        abort,
         add_filter,
         delete_filter
     };
@@ -37,12 +40,14 @@ class RecordingFilterPlatform : public FilterPlatform {
 public:
     // What the stand-in answers.
     std::vector<uint64_t> adapters;
-    bool adapter_list_readable = true;
+    uint32_t adapter_list_status = 0;
     uint32_t open_status = 0;
     bool key_created = true;
     uint32_t add_sublayer_status = 0;
     uint32_t delete_sublayer_status = 0;
     uint32_t close_status = 0;
+    uint32_t begin_status = 0;
+    uint32_t commit_status = 0;
     std::function<uint32_t(const FilterRecord&)> add_filter_status = [](const FilterRecord&) {
         return 0u;
     };
@@ -50,17 +55,40 @@ public:
 
     // What it saw.
     std::vector<PlatformCall> calls;
+    // Filters in place; inside a transaction, the ones added wait in `pending_filters`
+    // until the commit.
     std::set<uint64_t> live_filters;
+    std::set<uint64_t> pending_filters;
+    bool in_transaction = false;
     bool engine_is_open = false;
 
     static inline EngineHandle const kEngine = reinterpret_cast<EngineHandle>(0x5eed);
     static constexpr uint8_t kKeyByte = 0xA7;
 
-    bool find_vpn_adapters(std::vector<uint64_t>& luids) override {
+    uint32_t find_vpn_adapters(std::vector<uint64_t>& luids) override {
         calls.push_back({PlatformCall::Kind::find_adapters});
-        if (!adapter_list_readable) return false;
+        if (adapter_list_status != 0) return adapter_list_status;
         luids.insert(luids.end(), adapters.begin(), adapters.end());
-        return true;
+        return 0;
+    }
+    uint32_t begin_transaction(EngineHandle engine) override {
+        calls.push_back({PlatformCall::Kind::begin, engine});
+        if (begin_status == 0) in_transaction = true;
+        return begin_status;
+    }
+    uint32_t commit_transaction(EngineHandle engine) override {
+        calls.push_back({PlatformCall::Kind::commit, engine});
+        if (commit_status != 0) return commit_status;
+        in_transaction = false;
+        live_filters.insert(pending_filters.begin(), pending_filters.end());
+        pending_filters.clear();
+        return 0;
+    }
+    uint32_t abort_transaction(EngineHandle engine) override {
+        calls.push_back({PlatformCall::Kind::abort, engine});
+        in_transaction = false;
+        pending_filters.clear();
+        return 0;
     }
     uint32_t open_engine(EngineHandle& engine) override {
         calls.push_back({PlatformCall::Kind::open_engine});
@@ -102,7 +130,7 @@ public:
         if (status == 0) {
             id = next_id_++;
             call.id = id;
-            live_filters.insert(id);
+            (in_transaction ? pending_filters : live_filters).insert(id);
         }
         calls.push_back(call);
         return status;

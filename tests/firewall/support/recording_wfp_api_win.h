@@ -72,6 +72,8 @@ public:
     ULONG adapters_status = NO_ERROR;  // of the call with a large enough buffer
     DWORD failing_luid_index = 0;      // ConvertInterfaceIndexToLuid fails for this index
     int failing_alloc = -1;            // the n-th allocation (0-based) fails
+    int failing_filter_add = -1;       // the n-th FwpmFilterAdd0 (0-based) fails
+    DWORD filter_add_failure = static_cast<DWORD>(FWP_E_INVALID_PARAMETER);
 
     // Records.
     bool engine_opened = false;
@@ -84,6 +86,10 @@ public:
     std::vector<RecordedFilter> filters;
     std::vector<UINT64> deleted_filters;
     std::vector<HANDLE> closed_engines;
+    // "begin <flags>", "commit", "abort", "add filter", "add sublayer": the order of calls.
+    std::vector<std::string> sequence;
+    // Ids of filters in place: those added in a transaction join at its commit.
+    std::vector<UINT64> committed_filters;
     std::vector<ULONG> adapter_query_sizes;
     std::vector<size_t> allocations;
     int frees = 0;
@@ -105,6 +111,26 @@ public:
         closed_engines.push_back(engine);
         return ERROR_SUCCESS;
     }
+    DWORD transaction_begin(HANDLE, UINT32 flags) override {
+        sequence.push_back("begin " + std::to_string(flags));
+        in_transaction_ = true;
+        return ERROR_SUCCESS;
+    }
+    DWORD transaction_commit(HANDLE) override {
+        sequence.push_back("commit");
+        if (!in_transaction_) return static_cast<DWORD>(FWP_E_NO_TXN_IN_PROGRESS);
+        in_transaction_ = false;
+        committed_filters.insert(committed_filters.end(), pending_.begin(), pending_.end());
+        pending_.clear();
+        return ERROR_SUCCESS;
+    }
+    DWORD transaction_abort(HANDLE) override {
+        sequence.push_back("abort");
+        if (!in_transaction_) return static_cast<DWORD>(FWP_E_NO_TXN_IN_PROGRESS);
+        in_transaction_ = false;
+        pending_.clear();
+        return ERROR_SUCCESS;
+    }
     DWORD sublayer_add(HANDLE, const FWPM_SUBLAYER0* sublayer, PSECURITY_DESCRIPTOR sd) override {
         RecordedSublayer copy;
         copy.key = sublayer->subLayerKey;
@@ -115,6 +141,7 @@ public:
         copy.has_provider = sublayer->providerKey != nullptr;
         copy.has_security_descriptor = sd != nullptr;
         sublayers.push_back(copy);
+        sequence.push_back("add sublayer");
         return ERROR_SUCCESS;
     }
     DWORD sublayer_delete_by_key(HANDLE, const GUID* key) override {
@@ -123,6 +150,8 @@ public:
     }
     DWORD filter_add(HANDLE, const FWPM_FILTER0* filter, PSECURITY_DESCRIPTOR sd,
                      UINT64* id) override {
+        sequence.push_back("add filter");
+        if (filter_adds_++ == failing_filter_add) return filter_add_failure;
         RecordedFilter copy;
         copy.filter_key = filter->filterKey;
         copy.name = filter->displayData.name != nullptr ? filter->displayData.name : L"";
@@ -143,6 +172,7 @@ public:
         copy.has_security_descriptor = sd != nullptr;
         copy.id = next_id_++;
         *id = copy.id;
+        (in_transaction_ ? pending_ : committed_filters).push_back(copy.id);
         filters.push_back(copy);
         return ERROR_SUCCESS;
     }
@@ -214,6 +244,9 @@ private:
     }
 
     UINT64 next_id_ = 0x10000;
+    int filter_adds_ = 0;
+    bool in_transaction_ = false;
+    std::vector<UINT64> pending_;
 };
 
 }  // namespace quietway::testing
