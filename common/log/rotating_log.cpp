@@ -54,7 +54,7 @@ void RotatingLog::set_file_name(const char* file_name) {
     copy_bounded(full_path_, full.c_str());
 }
 
-int RotatingLog::log(const char* format, ...) {
+int RotatingLog::log_unchecked(const char* format, ...) {
     va_list args;
     va_start(args, format);
     const int written = vlog(format, args);
@@ -125,7 +125,7 @@ RotatingLog& program_log() {
     return instance;
 }
 
-int log(const char* format, ...) {
+int log_unchecked(const char* format, ...) {
     va_list args;
     va_start(args, format);
     const int written = program_log().vlog(format, args);

@@ -3,6 +3,9 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdint>
+#include <type_traits>
+
+#include "common/log/log_format.h"
 
 namespace quietway {
 
@@ -31,9 +34,14 @@ public:
     // Chooses the directory ($QUIETWAY_LOG_DIR, else the platform default) and the file.
     void set_file_name(const char* file_name);
 
-    // printf-style message in the Windows dialect (%I64d is accepted on every platform).
-    // Returns nonzero when the line was written.
-    int log(const char* format, ...);
+    // printf-style message in the Windows dialect (%I64d is accepted on every platform); the
+    // arguments are checked against the text when the call is compiled. Returns nonzero when
+    // the line was written.
+    template <class... Args>
+    int log(log_format::Checked<std::type_identity_t<Args>...> format, Args... args) {
+        return log_unchecked(format.text(), args...);
+    }
+    int log_unchecked(const char* format, ...);
     int vlog(const char* format, va_list args);
 
     const char* full_path() const { return full_path_; }
@@ -54,6 +62,10 @@ private:
 RotatingLog& program_log();
 
 // Shorthand for program_log().log(...).
-int log(const char* format, ...);
+int log_unchecked(const char* format, ...);
+template <class... Args>
+int log(log_format::Checked<std::type_identity_t<Args>...> format, Args... args) {
+    return log_unchecked(format.text(), args...);
+}
 
 }  // namespace quietway
