@@ -4,8 +4,9 @@
 #include <string>
 
 #include "common/crash/crash_reporter.h"
-#include "common/crash/crash_upload_win.h"
+#include "common/crash/crash_upload.h"
 #include "common/crash/multipart_form.h"
+#include "common/os/win_handle.h"
 
 namespace quietway {
 namespace {
@@ -13,6 +14,7 @@ namespace {
 constexpr const char* kUserAgent = "Quietway crash reporter";
 constexpr DWORD kChunkSize = 64 * 1024;
 constexpr LONGLONG kMaxDumpSize = 512LL * 1024 * 1024;
+constexpr DWORD kTimeoutMs = 15000;  // each of connect, send and receive
 
 class InternetHandle {
 public:
@@ -28,22 +30,6 @@ private:
     HINTERNET handle_;
 };
 
-class FileHandle {
-public:
-    explicit FileHandle(const char* path)
-        : handle_(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr)) {}
-    ~FileHandle() {
-        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
-
 bool write_all(HINTERNET request, const char* data, DWORD size) {
     while (size > 0) {
         DWORD written = 0;
@@ -55,48 +41,58 @@ bool write_all(HINTERNET request, const char* data, DWORD size) {
 }
 
 bool write_file_body(HINTERNET request, HANDLE file) {
-    // Static: the crashed process's heap is best left alone.
-    static char chunk[kChunkSize];
+    std::string chunk(kChunkSize, '\0');
     for (;;) {
         DWORD got = 0;
-        if (!ReadFile(file, chunk, sizeof(chunk), &got, nullptr)) return false;
+        if (!ReadFile(file, chunk.data(), kChunkSize, &got, nullptr)) return false;
         if (got == 0) return true;
-        if (!write_all(request, chunk, got)) return false;
+        if (!write_all(request, chunk.data(), got)) return false;
     }
 }
 
 // WinINet takes an IPv6 literal without its brackets.
-std::string connect_host(const char* host) {
-    std::string text = host;
-    if (text.size() > 2 && text.front() == '[' && text.back() == ']') {
-        text = text.substr(1, text.size() - 2);
+std::string connect_host(const std::string& host) {
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+        return host.substr(1, host.size() - 2);
     }
-    return text;
+    return host;
+}
+
+void limit_waits(HINTERNET session) {
+    DWORD timeout = kTimeoutMs;
+    for (const DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                               INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+        InternetSetOptionA(session, option, &timeout, sizeof(timeout));
+    }
 }
 
 }  // namespace
 
-bool upload_crash_dump(const CrashSetup& setup, const char* dump_path, const char* file_name,
-                       const char* boundary_seed) {
-    FileHandle file(dump_path);
+bool send_crash_dump(const CollectorAddress& collector, const char* product, const char* version,
+                     const char* dump_path) {
+    WinHandle file(CreateFileA(dump_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size{};
-    if (file.get() == INVALID_HANDLE_VALUE || !GetFileSizeEx(file.get(), &size) ||
-        size.QuadPart > kMaxDumpSize) {
+    if (!file.valid() || !GetFileSizeEx(file.get(), &size) || size.QuadPart > kMaxDumpSize) {
         return false;
     }
-    const std::string boundary = std::string("----------------QuietwayCrash") + boundary_seed;
-    const std::string head = form_head(
-        boundary, {{kCrashProductField, setup.product}, {kCrashVersionField, setup.version}},
-        kCrashFilePart, file_name);
+    const std::string path = dump_path;
+    const std::string file_name = path.substr(path.find_last_of("\\/") + 1);
+    const std::string boundary =
+        "----------------QuietwayCrash" + file_name.substr(0, file_name.find('.'));
+    const std::string head =
+        form_head(boundary, {{kCrashProductField, product}, {kCrashVersionField, version}},
+                  kCrashFilePart, file_name);
     const std::string tail = form_tail(boundary);
     const std::string header = "Content-Type: " + form_content_type(boundary) + "\r\n";
 
     InternetHandle session(
         InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
     if (session.get() == nullptr) return false;
-    InternetHandle connection(InternetConnectA(session.get(), connect_host(setup.host).c_str(),
-                                               setup.port, nullptr, nullptr, INTERNET_SERVICE_HTTP,
-                                               0, 0));
+    limit_waits(session.get());
+    InternetHandle connection(InternetConnectA(session.get(), connect_host(collector.host).c_str(),
+                                               collector.port, nullptr, nullptr,
+                                               INTERNET_SERVICE_HTTP, 0, 0));
     if (connection.get() == nullptr) return false;
     InternetHandle request(HttpOpenRequestA(connection.get(), "POST", kCrashCollectorPath, nullptr,
                                             nullptr, nullptr,
