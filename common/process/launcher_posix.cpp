@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "common/log/rotating_log.h"
 #include "common/process/launcher.h"
@@ -26,8 +28,15 @@ bool run_in_user_session(const char* program) {
     }
     posix::UserIdentity user;
     if (!posix::lookup_user(session.uid, user)) return false;
+    // The session's own display, authority and bus, as its leader got them at login.
+    std::vector<std::string> leader_env;
+    if (session.leader > 0) {
+        posix::read_environment_file("/proc/" + std::to_string(session.leader) + "/environ",
+                                     posix::kMaxEnvironmentFile, leader_env);
+    }
     return posix::start_as_user(user, program,
-                                posix::session_environment(user, session, kRuntimeRoot));
+                                posix::session_environment(user, session, kRuntimeRoot,
+                                                           posix::desktop_variables(leader_env)));
 }
 
 uint32_t run_shell_command(const char* command) {

@@ -115,6 +115,60 @@ TEST(SessionEnvironment, LeavesOutWhatTheSessionDoesNotHave) {
     EXPECT_TRUE(contains(env, "XDG_RUNTIME_DIR=" + (runtime / "1000").string()));
 }
 
+TEST(SessionEnvironment, ReadsOnlyWholeWellFormedEntriesWithinTheBound) {
+    TempDir dir;
+    using namespace std::string_literals;
+    const std::string data =
+        "DISPLAY=:1\0XAUTHORITY=/run/user/1000/gdm/Xauthority\0"
+        "no_equals_sign\0=empty_name\0"
+        "1X=digit first\0A-B=dash\0"
+        "BAD=line\nbreak\0DISPLAY=:9\0LANG=C.UTF-8\0EDITOR=vi\0"
+        "WAYLAND_DISPLAY=cut-off-here"s;
+    write_file(dir / "environ", data);
+    struct Case {
+        size_t bound;
+        std::vector<std::string> entries;
+    };
+    const std::vector<std::string> all{"DISPLAY=:1", "XAUTHORITY=/run/user/1000/gdm/Xauthority",
+                                       "DISPLAY=:9", "LANG=C.UTF-8", "EDITOR=vi"};
+    for (const Case& c :
+         {Case{data.size(), all}, Case{1 << 20, all},
+          Case{std::string("DISPLAY=:1").size() + 4, {"DISPLAY=:1"}}, Case{5, {}}}) {
+        std::vector<std::string> entries{"stale"};
+        ASSERT_TRUE(posix::read_environment_file((dir / "environ").string(), c.bound, entries));
+        EXPECT_EQ(entries, c.entries) << "bound " << c.bound;
+    }
+    std::vector<std::string> none;
+    EXPECT_FALSE(posix::read_environment_file((dir / "missing").string(), 1024, none));
+
+    // A desktop program gets the session's display, authority and language, nothing else, and
+    // the first of two entries of one name.
+    EXPECT_EQ(posix::desktop_variables(all),
+              (std::vector<std::string>{"DISPLAY=:1", "XAUTHORITY=/run/user/1000/gdm/Xauthority",
+                                        "LANG=C.UTF-8"}));
+}
+
+TEST(SessionEnvironment, TheSessionsOwnVariablesReplaceTheGuesses) {
+    TempDir runtime;
+    const auto user_dir = runtime / "1000";
+    std::filesystem::create_directory(user_dir);
+    SocketFile wayland(user_dir / "wayland-0");
+    ASSERT_TRUE(wayland.bound());
+    posix::UserIdentity user;
+    user.uid = 1000;
+    user.name = "ada";
+    user.home = "/home/ada";
+    user.shell = "/bin/sh";
+    const posix::ActiveSession session{"4", 1000, "user", "wayland", ":0"};
+    const auto env = posix::session_environment(user, session, runtime.str(),
+                                                {"DISPLAY=:1", "XAUTHORITY=/home/ada/.Xauthority"});
+    EXPECT_TRUE(contains(env, "DISPLAY=:1"));
+    EXPECT_FALSE(contains(env, "DISPLAY=:0"));
+    EXPECT_TRUE(contains(env, "XAUTHORITY=/home/ada/.Xauthority"));
+    EXPECT_TRUE(contains(env, "HOME=/home/ada"));
+    for (const std::string& entry : env) EXPECT_NE(entry.rfind("WAYLAND_DISPLAY=", 0), 0u);
+}
+
 TEST(StartAsUser, RunsTheProgramDetachedWithTheUsersIdentityAndTheGivenEnvironment) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to change identity";
     const passwd* nobody = ::getpwnam("nobody");
