@@ -90,8 +90,10 @@ ServiceStatus CNTService::status() const {
 }
 
 bool CNTService::set_status(uint32_t state, uint32_t wait_hint) {
-    ServiceStatus report;
     {
+        // Sent under the same lock it is built under, so the manager sees the reports of the
+        // service and control threads in the order of their check points: a late "stop
+        // pending" can never follow "stopped".
         std::lock_guard<std::mutex> lock(status_lock_);
         status_.current_state = state;
         status_.wait_hint = wait_hint;
@@ -99,13 +101,12 @@ bool CNTService::set_status(uint32_t state, uint32_t wait_hint) {
         status_.service_specific_exit_code = 0;
         status_.controls_accepted = state == kServiceStartPending ? 0 : accepted_controls_;
         status_.check_point = takes_check_point(state) ? ++check_point_ : 0;
-        report = status_;
+        if (foreground_.load()) {
+            log_status(status_);
+            return true;
+        }
+        if (report_to_manager(status_)) return true;
     }
-    if (foreground_.load()) {
-        log_status(report);
-        return true;
-    }
-    if (report_to_manager(report)) return true;
     log_event("SetServiceStatus() failed", kEventError);
     return false;
 }
