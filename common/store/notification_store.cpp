@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "common/log/rotating_log.h"
+#include "common/store/json_text.h"
 #include "common/store/notification_store.h"
 #include "common/store/record_text.h"
 #include "common/store/store.h"
@@ -10,12 +11,13 @@ namespace quietway {
 
 namespace {
 
-using record_text::fits_string_value;
-
+// Checked before anything is written, so that a refused text creates no half notification.
 bool texts_fit(const NotificationRecord& notification) {
-    return fits_string_value(notification.info) && fits_string_value(notification.title) &&
-           fits_string_value(notification.url) && fits_string_value(notification.banner) &&
-           fits_string_value(notification.banner_url);
+    return string_value_fits("info", notification.info) &&
+           string_value_fits("title", notification.title) &&
+           string_value_fits("url", notification.url) &&
+           string_value_fits("banner", notification.banner) &&
+           string_value_fits("banner_url", notification.banner_url);
 }
 
 Json::Value notification_json(const std::string& number) {
@@ -24,7 +26,7 @@ Json::Value notification_json(const std::string& number) {
     for (const char* name : {"title", "info", "url", "banner", "banner_url"}) {
         std::string text;
         read_reg_string(path.c_str(), name, text);
-        entry[name] = text;
+        entry[name] = valid_utf8(text);
     }
     uint32_t expires = 0;
     read_reg_dword(path.c_str(), "expires", expires);

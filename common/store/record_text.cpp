@@ -34,8 +34,6 @@ int32_t decimal_number(const std::string& text) {
     return static_cast<int32_t>(value);
 }
 
-bool fits_string_value(const std::string& text) { return text.size() <= kMaxStringValue; }
-
 namespace {
 
 // At most 40 characters of the text, with control characters shown as '?', so that a caller's

@@ -16,9 +16,6 @@ bool member_text(const Json::Value& params, const char* name, std::string& out);
 // range is 0.
 int32_t decimal_number(const std::string& text);
 
-// A string value longer than a read can return would be stored but never read back.
-bool fits_string_value(const std::string& text);
-
 // "<parent>\\<number>" in a buffer of `capacity` bytes. The number must be one key name (not
 // empty, no backslash, no control character); what does not fit is refused with a log line
 // rather than cut.

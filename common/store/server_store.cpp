@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "common/log/rotating_log.h"
+#include "common/store/json_text.h"
 #include "common/store/record_text.h"
 #include "common/store/server_store.h"
 #include "common/store/store.h"
@@ -11,7 +12,6 @@ namespace quietway {
 
 namespace {
 
-using record_text::fits_string_value;
 using record_text::member_text;
 
 constexpr const char* kLastIndex = "last_index";
@@ -30,9 +30,11 @@ const char* status_text(uint32_t status) {
     }
 }
 
+// Checked before anything is written, so that a refused text leaves the entry as it was.
 bool server_texts_fit(const ServerRecord& server) {
-    return fits_string_value(server.address) && fits_string_value(server.address_ip) &&
-           fits_string_value(server.name);
+    return string_value_fits("address", server.address) &&
+           string_value_fits("address_ip", server.address_ip) &&
+           string_value_fits("name", server.name);
 }
 
 Json::Value server_json(const std::string& number, uint32_t activated) {
@@ -46,8 +48,8 @@ Json::Value server_json(const std::string& number, uint32_t activated) {
 
     const int32_t id = record_text::decimal_number(number);
     Json::Value entry(Json::objectValue);
-    entry["address"] = address;
-    entry["name"] = name;
+    entry["address"] = valid_utf8(address);
+    entry["name"] = valid_utf8(name);
     if (const char* text = status_text(status)) entry["status"] = text;
     entry["id"] = id;
     // Number 0 means "none", so it never marks an entry.
@@ -66,7 +68,7 @@ bool add_server_entry(const Json::Value& params) {
     std::string address;
     std::string name;
     if (!member_text(params, "address", address) || !member_text(params, "name", name) ||
-        !fits_string_value(address) || !fits_string_value(name))
+        !string_value_fits("address", address) || !string_value_fits("name", name))
         return false;
     uint32_t last_index = 0;
     if (!read_reg_dword(kServersPath, kLastIndex, last_index)) return false;
@@ -88,8 +90,8 @@ bool update_server_entry(const Json::Value& params) {
     std::string address;
     std::string name;
     if (!member_text(params, "id", id) || !member_text(params, "address", address) ||
-        !member_text(params, "name", name) || !fits_string_value(address) ||
-        !fits_string_value(name))
+        !member_text(params, "name", name) || !string_value_fits("address", address) ||
+        !string_value_fits("name", name))
         return false;
     std::string path;
     if (!server_key_path(id, path)) return false;

@@ -16,7 +16,25 @@ bool section_path(const char* section, char (&path)[kSectionPathCapacity]) {
     return length >= 0 && static_cast<size_t>(length) < sizeof path;
 }
 
+// Registry names compare without regard to ASCII case.
+bool same_text(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const auto x = static_cast<unsigned char>(a[i]);
+        const auto y = static_cast<unsigned char>(b[i]);
+        if ((x >= 'a' && x <= 'z' ? x - 32 : x) != (y >= 'a' && y <= 'z' ? y - 32 : y))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+bool is_open_key(std::string_view path) {
+    const std::string_view open(kNotificationsPath);
+    return path.size() >= open.size() && same_text(path.substr(0, open.size()), open) &&
+           (path.size() == open.size() || path[open.size()] == '\\');
+}
 
 bool get_setting_string(const char* section, const char* name, std::string& out) {
     char path[kSectionPathCapacity];

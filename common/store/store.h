@@ -2,7 +2,10 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "common/store/store_limits.h"
 
 // Access to the settings tree that all four programs share. On Windows it is the registry
 // below HKEY_LOCAL_MACHINE; on Linux a directory tree of the same shape (one directory per
@@ -21,9 +24,6 @@ inline constexpr const char* kRegistryEnv = "QUIETWAY_REGISTRY";
 // The only root key the programs use.
 enum class RootKey { local_machine };
 
-// Longest string value, in bytes, that a read returns.
-inline constexpr size_t kMaxStringValue = 511;
-
 // Section operations: section is "app", "general", "conf", "http", "servers", or nullptr for
 // the root key itself.
 bool get_setting_string(const char* section, const char* name, std::string& out);
@@ -36,13 +36,20 @@ bool set_setting_dword(const char* section, const char* name, uint32_t value);
 bool read_reg_string(const char* path, const char* name, std::string& out);
 bool read_reg_dword(const char* path, const char* name, uint32_t& out);
 
-// Write into an existing key; a missing key is never created.
+// Write into an existing key; a missing key is never created. Texts longer than
+// kMaxStringValue are refused (and logged), since no read could return them.
 bool write_reg_string(const char* path, const char* name, const std::string& text);
 bool write_reg_dword(const char* path, const char* name, uint32_t value);
 
-// Create the key (and missing parents) writable by every local user, then write.
+// Create the key (and missing parents), then write. Keys at or below the notifications key
+// are writable by every local user, since the tray in the user's session changes and deletes
+// them; every other key only by the administrators (root on Linux).
 bool create_reg_string(RootKey root, const char* path, const char* name, const std::string& text);
 bool create_reg_dword(const char* path, const char* name, uint32_t value);
+
+// Whether keys created at `path` are open to every local user: the notifications key and the
+// keys below it.
+bool is_open_key(std::string_view path);
 
 // Delete every value of the key, then the key; a key with subkeys stays (without values).
 bool delete_reg_key(const char* path);

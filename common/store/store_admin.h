@@ -29,9 +29,9 @@ bool list_reg_values(const char* path, std::vector<StoreValue>& out);
 // One value with its type, whatever the type; `out` is untouched on failure.
 bool read_reg_value(const char* path, const char* name, StoreValue& out);
 
-// Creates the key and its missing parents with installation permissions: writable by the
-// administrator only (root on Linux, the inherited default on Windows). An existing key is
-// left as it is.
+// Creates the key and its missing parents with the permissions that create_reg_string gives
+// them (open to every user only at or below the notifications key). An existing key is left
+// as it is.
 bool install_reg_key(const char* path);
 
 // install_reg_key, then writes the value. Only string and number values are accepted; a

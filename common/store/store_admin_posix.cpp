@@ -5,16 +5,12 @@
 #include <cerrno>
 
 #include "common/store/store_admin.h"
+#include "common/store/store_limits.h"
 #include "common/store/store_tree_posix.h"
 
 namespace quietway {
 
 namespace {
-
-using store_tree::UniqueFd;
-
-// The registry's own depth limit; deeper trees are not walked.
-constexpr int kMaxDepth = 512;
 
 std::string_view value_name(const char* name) { return name != nullptr ? name : ""; }
 
@@ -23,8 +19,10 @@ bool valid_value(const StoreValue& value) {
     return value.type == kValueTypeString && value.data.size() <= kMaxValueData;
 }
 
-bool remove_tree_below(int key, int depth) {
-    if (depth > kMaxDepth) return false;
+// `depth` is the key's own depth below HKEY_LOCAL_MACHINE. Nothing deeper than the store's
+// limit can be created through it, so a deeper tree was made by other means and is not walked.
+bool remove_tree_below(int key, size_t depth) {
+    if (depth > kMaxKeyDepth) return false;
     std::vector<std::string> subkeys;
     store_tree::for_each_entry(key, [&](const std::string& entry, bool is_directory) {
         std::string name;
@@ -82,13 +80,11 @@ bool read_reg_value(const char* path, const char* name, StoreValue& out) {
     return true;
 }
 
-bool install_reg_key(const char* path) {
-    return store_tree::make_key(path, store_tree::KeyAccess::installation).valid();
-}
+bool install_reg_key(const char* path) { return store_tree::make_key(path).valid(); }
 
 bool install_reg_value(const char* path, const StoreValue& value) {
     if (!valid_value(value)) return false;
-    const UniqueFd key = store_tree::make_key(path, store_tree::KeyAccess::installation);
+    const UniqueFd key = store_tree::make_key(path);
     return key.valid() && store_tree::write_value(key.get(), value.name, value.type, value.data);
 }
 
@@ -105,7 +101,7 @@ bool delete_reg_value(const char* path, const char* name) {
 bool delete_reg_tree(const char* path) {
     store_tree::KeyInParent found;
     if (!store_tree::open_key_in_parent(path, found)) return false;
-    const bool emptied = remove_tree_below(found.key.get(), 1);
+    const bool emptied = remove_tree_below(found.key.get(), key_path_depth(path));
     found.key.reset();
     return emptied && ::unlinkat(found.parent.get(), found.entry.c_str(), AT_REMOVEDIR) == 0;
 }

@@ -73,7 +73,7 @@ bool read_reg_value(const char* path, const char* name, StoreValue& out) {
 
 bool install_reg_key(const char* path) {
     RegKey key;
-    return key.create(HKEY_LOCAL_MACHINE, path, KEY_WRITE, nullptr);
+    return create_store_key(path, KEY_WRITE, key);
 }
 
 bool install_reg_value(const char* path, const StoreValue& value) {
@@ -81,7 +81,7 @@ bool install_reg_value(const char* path, const StoreValue& value) {
     std::vector<char> data(value.data.begin(), value.data.end());
     data.push_back('\x01');
     RegKey key;
-    return valid_value(value) && key.create(HKEY_LOCAL_MACHINE, path, KEY_WRITE, nullptr) &&
+    return valid_value(value) && create_store_key(path, KEY_WRITE, key) &&
            RegSetValueExA(key.get(), value.name.c_str(), 0, value.type,
                           reinterpret_cast<const BYTE*>(data.data()),
                           static_cast<DWORD>(value.data.size())) == ERROR_SUCCESS;

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/store/store_limits.h"
 #include "common/store/store_tree_posix.h"
 
 namespace quietway::store_tree {
@@ -113,7 +114,7 @@ bool split_path(const char* path, std::vector<std::string>& names) {
     while (!rest.empty()) {
         const size_t end = rest.find('\\');
         const std::string_view name = rest.substr(0, end);
-        if (name.empty() || name.size() > kMaxKeyName) return false;
+        if (!key_name_fits(name) || names.size() == kMaxKeyDepth) return false;
         names.emplace_back(name);
         if (end == std::string_view::npos) break;
         rest.remove_prefix(end + 1);

@@ -12,8 +12,6 @@ namespace quietway {
 
 namespace {
 
-using store_tree::KeyAccess;
-using store_tree::UniqueFd;
 using store_tree::ValueData;
 
 constexpr size_t kMaxListedName = 127;  // names of 128 bytes and more are not listed
@@ -62,7 +60,8 @@ bool read_reg_dword(const char* path, const char* name, uint32_t& out) {
 }
 
 bool write_reg_string(const char* path, const char* name, const std::string& text) {
-    return write_into(store_tree::open_key(path), name, kValueTypeString, text);
+    return string_value_fits(name, text) &&
+           write_into(store_tree::open_key(path), name, kValueTypeString, text);
 }
 
 bool write_reg_dword(const char* path, const char* name, uint32_t value) {
@@ -70,13 +69,12 @@ bool write_reg_dword(const char* path, const char* name, uint32_t value) {
 }
 
 bool create_reg_string(RootKey, const char* path, const char* name, const std::string& text) {
-    return write_into(store_tree::make_key(path, KeyAccess::everyone), name, kValueTypeString,
-                      text);
+    return string_value_fits(name, text) &&
+           write_into(store_tree::make_key(path), name, kValueTypeString, text);
 }
 
 bool create_reg_dword(const char* path, const char* name, uint32_t value) {
-    return write_into(store_tree::make_key(path, KeyAccess::everyone), name, kValueTypeDword,
-                      dword_data(value));
+    return write_into(store_tree::make_key(path), name, kValueTypeDword, dword_data(value));
 }
 
 bool delete_reg_key(const char* path) {

@@ -18,7 +18,9 @@ namespace {
 constexpr const char* kDefaultRoot = "/var/lib/quietway/registry";
 constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-mode_t directory_mode(KeyAccess access) { return access == KeyAccess::everyone ? 0777 : 0755; }
+// Keys open to every user, and keys only root may change.
+constexpr mode_t kOpenKeyMode = 0777;
+constexpr mode_t kProtectedKeyMode = 0755;
 
 UniqueFd open_root(bool create) {
     const std::string root = root_directory();
@@ -38,7 +40,7 @@ bool is_directory_entry(int key, const dirent& entry) {
 
 // Creates the subkey unless someone else just did; the permissions are set on the open
 // directory so that neither the umask nor a swapped entry can change what gets them.
-UniqueFd create_subkey(int parent, const std::string& name, KeyAccess access) {
+UniqueFd create_subkey(int parent, const std::string& name, mode_t mode) {
     for (int attempt = 0; attempt < 3; ++attempt) {
         UniqueFd existing = open_subkey(parent, name);
         if (existing.valid() || errno != ENOENT) return existing;
@@ -48,7 +50,7 @@ UniqueFd create_subkey(int parent, const std::string& name, KeyAccess access) {
             return UniqueFd();
         }
         UniqueFd made(::openat(parent, entry.c_str(), kDirectoryFlags));
-        if (made.valid() && ::fchmod(made.get(), directory_mode(access)) != 0) return UniqueFd();
+        if (made.valid() && ::fchmod(made.get(), mode) != 0) return UniqueFd();
         if (made.valid()) ::fsync(parent);
         return made;
     }
@@ -56,16 +58,6 @@ UniqueFd create_subkey(int parent, const std::string& name, KeyAccess access) {
 }
 
 }  // namespace
-
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-    if (this != &other) reset(std::exchange(other.fd_, -1));
-    return *this;
-}
-
-void UniqueFd::reset(int fd) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-}
 
 std::string root_directory() {
     const char* configured = std::getenv(kRegistryEnv);
@@ -144,13 +136,16 @@ UniqueFd open_key(const char* path) {
     return open_key(names);
 }
 
-UniqueFd make_key(const char* path, KeyAccess access) {
+UniqueFd make_key(const char* path) {
     std::vector<std::string> names;
     if (!split_path(path, names)) return UniqueFd();
     UniqueFd key = open_root(true);
+    std::string reached;
     for (const std::string& name : names) {
         if (!key.valid()) break;
-        key = create_subkey(key.get(), name, access);
+        reached += reached.empty() ? name : "\\" + name;
+        key =
+            create_subkey(key.get(), name, is_open_key(reached) ? kOpenKeyMode : kProtectedKeyMode);
     }
     return key;
 }

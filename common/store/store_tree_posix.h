@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/os/unique_fd.h"
+
 // The Linux settings tree: one directory per key, one file per value. Key directories carry
 // the key's name; value files carry "@" and the value's name ("@" alone is the default
 // value). Names are matched case-insensitively and keep the case they were created with;
@@ -14,25 +16,6 @@
 // reached through directory descriptors and never through a symbolic link, because keys open
 // to every local user are written by root.
 namespace quietway::store_tree {
-
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() { reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept;
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    void reset(int fd = -1);
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_ = -1;
-};
 
 // --- names (store_names_posix.cpp) ---
 
@@ -51,20 +34,20 @@ bool same_name(std::string_view a, std::string_view b);
 // The registry's order: case-insensitive, by upper-case byte values.
 bool name_before(std::string_view a, std::string_view b);
 
-// Splits "A\\B\\C" into its names; "" is the root. False for an empty or overlong name.
+// Splits "A\\B\\C" into its names; "" is the root. False for an empty name, a name whose
+// entry would not fit in a directory, or a path deeper than kMaxKeyDepth.
 bool split_path(const char* path, std::vector<std::string>& names);
 
 // --- keys (store_tree_posix.cpp) ---
-
-enum class KeyAccess { everyone, installation };
 
 std::string root_directory();
 
 // Opens the key's directory; invalid when it is missing or cannot be opened.
 UniqueFd open_key(const std::vector<std::string>& names);
 UniqueFd open_key(const char* path);
-// Opens the key, creating it and its missing parents with `access`.
-UniqueFd make_key(const char* path, KeyAccess access);
+// Opens the key, creating it and its missing parents: those at or below the notifications
+// key open to every user, all others writable by root only.
+UniqueFd make_key(const char* path);
 
 // Finds the subkey `name` of an open key; `entry` receives its directory entry name.
 UniqueFd open_subkey(int parent, std::string_view name, std::string* entry = nullptr);

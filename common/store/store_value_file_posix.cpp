@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "common/store/store_admin.h"
+#include "common/store/store_limits.h"
 #include "common/store/store_tree_posix.h"
 
 namespace quietway::store_tree {
@@ -138,7 +139,7 @@ bool read_value(int key, std::string_view name, size_t limit, ValueData& out) {
 bool write_value(int key, std::string_view name, uint32_t type, std::string_view data) {
     const std::string_view header = header_of(type);
     struct stat key_info {};
-    if (header.empty() || ::fstat(key, &key_info) != 0) return false;
+    if (header.empty() || !value_name_fits(name) || ::fstat(key, &key_info) != 0) return false;
     std::string target;
     if (!find_value_entry(key, name, target)) target = value_entry_name(name);
 

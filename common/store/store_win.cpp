@@ -29,19 +29,6 @@ bool set_dword(HKEY key, const char* name, uint32_t value) {
                           sizeof data) == ERROR_SUCCESS;
 }
 
-// Creates the key with a null DACL, so that every account (the tray in the user's session
-// included) has full access to it.
-bool create_open_key(HKEY root, const char* path, RegKey& key) {
-    SECURITY_DESCRIPTOR descriptor;
-    if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
-        !SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE))
-        return false;
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
-    return key.create(root, path, KEY_WRITE, &attributes);
-}
-
-HKEY root_handle(RootKey) { return HKEY_LOCAL_MACHINE; }
-
 }  // namespace
 
 bool read_reg_string(const char* path, const char* name, std::string& out) {
@@ -74,7 +61,8 @@ bool read_reg_dword(const char* path, const char* name, uint32_t& out) {
 
 bool write_reg_string(const char* path, const char* name, const std::string& text) {
     RegKey key;
-    return key.open(path, KEY_WRITE) && set_string(key.get(), name, text);
+    return string_value_fits(name, text) && key.open(path, KEY_WRITE) &&
+           set_string(key.get(), name, text);
 }
 
 bool write_reg_dword(const char* path, const char* name, uint32_t value) {
@@ -82,14 +70,16 @@ bool write_reg_dword(const char* path, const char* name, uint32_t value) {
     return key.open(path, KEY_WRITE) && set_dword(key.get(), name, value);
 }
 
-bool create_reg_string(RootKey root, const char* path, const char* name, const std::string& text) {
+// The only root is HKEY_LOCAL_MACHINE, which create_store_key works below.
+bool create_reg_string(RootKey, const char* path, const char* name, const std::string& text) {
     RegKey key;
-    return create_open_key(root_handle(root), path, key) && set_string(key.get(), name, text);
+    return string_value_fits(name, text) && create_store_key(path, KEY_WRITE, key) &&
+           set_string(key.get(), name, text);
 }
 
 bool create_reg_dword(const char* path, const char* name, uint32_t value) {
     RegKey key;
-    return create_open_key(HKEY_LOCAL_MACHINE, path, key) && set_dword(key.get(), name, value);
+    return create_store_key(path, KEY_WRITE, key) && set_dword(key.get(), name, value);
 }
 
 bool delete_reg_key(const char* path) {

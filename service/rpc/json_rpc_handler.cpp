@@ -6,6 +6,8 @@
 #include <cstring>
 #include <exception>
 
+#include "common/store/json_text.h"
+
 namespace Json::Rpc {
 namespace {
 
@@ -136,8 +138,10 @@ std::string Handler::Serialize(const Json::Value& value) const {
     // web interface reads; a writer per call keeps concurrent calls from sharing its buffer.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    // Every string goes out as valid UTF-8: the writer would read an invalid byte as the start
+    // of a sequence and swallow the characters after it.
     Json::FastWriter writer;
-    return writer.write(value);
+    return writer.write(quietway::with_valid_utf8(value));
 #pragma GCC diagnostic pop
 }
 

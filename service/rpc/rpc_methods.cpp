@@ -76,11 +76,15 @@ bool index_param(const Json::Value& request, std::string& index) {
 }
 
 // The store's server operations read their members as text themselves; check first that
-// every one of them converts.
-bool server_params_convert(const Json::Value& params, std::initializer_list<const char*> names) {
-    std::string ignored;
-    for (const char* name : names) {
-        if (!text_param(params, name, ignored)) return false;
+// every one of them converts and that the texts stored as values fit (a refusal is logged).
+bool server_params_valid(const Json::Value& params, std::initializer_list<const char*> keys,
+                         std::initializer_list<const char*> stored) {
+    std::string text;
+    for (const char* name : keys) {
+        if (!text_param(params, name, text)) return false;
+    }
+    for (const char* name : stored) {
+        if (!text_param(params, name, text) || !string_value_fits(name, text)) return false;
     }
     return true;
 }
@@ -181,7 +185,7 @@ bool RpcHttpServer2::get_about_info(const Json::Value&, Json::Value& response) {
 bool RpcHttpServer2::add_server(const Json::Value& request, Json::Value& response) {
     const PrivacyState state = TakeState();
     const Json::Value& params = request_params(request);
-    if (!server_params_convert(params, {"address", "name"})) {
+    if (!server_params_valid(params, {}, {"address", "name"})) {
         response = invalid_params_reply(request);
         return false;
     }
@@ -195,7 +199,7 @@ bool RpcHttpServer2::add_server(const Json::Value& request, Json::Value& respons
 bool RpcHttpServer2::update_server(const Json::Value& request, Json::Value& response) {
     const PrivacyState state = TakeState();
     const Json::Value& params = request_params(request);
-    if (!server_params_convert(params, {"id", "address", "name"})) {
+    if (!server_params_valid(params, {"id"}, {"address", "name"})) {
         response = invalid_params_reply(request);
         return false;
     }
@@ -230,6 +234,12 @@ bool RpcHttpServer2::apply_account(const Json::Value& request, Json::Value& resp
         return false;
     }
     AddStatusBlock(state, response);
+    // An account that cannot be stored is refused before anything changes.
+    if (!string_value_fits("user", user) || !string_value_fits("password", password)) {
+        response["servers"] = servers_member();
+        response["error"] = kAccountFailed;
+        return true;
+    }
     // The updater fetches the new account's expiry again.
     set_setting_string("general", "account_expires", "");
     const bool applied = observer_->apply_account(user, password);

@@ -5,6 +5,7 @@
 
 #include "common/store/store.h"
 #include "common/store/store_admin.h"
+#include "common/store/store_limits.h"
 #include "tools/quietway_reg/commands.h"
 #include "tools/quietway_reg/reg_file.h"
 #include "tools/quietway_reg/reg_import.h"
@@ -33,8 +34,9 @@ int usage_error(std::ostream& err, const std::string& message) {
 }
 
 bool parse_path(const Context& context, const std::string& text, std::string& path) {
-    if (reg_file::key_path(text, path)) return true;
-    context.err << "quietway_reg: not a key path below HKEY_LOCAL_MACHINE: " << text << "\n";
+    std::string error;
+    if (reg_file::key_path(text, path, &error)) return true;
+    context.err << "quietway_reg: " << error << ": " << text << "\n";
     return false;
 }
 
@@ -107,6 +109,9 @@ int set(const Context& context) {
     std::string path;
     if (!parse_path(context, args[1], path)) return kExitFailed;
     if (path.empty()) return fail(context.err, "values cannot be set in HKEY_LOCAL_MACHINE itself");
+    if (!value_name_fits(args[2]))
+        return fail(context.err,
+                    std::string("value name too long for the store (") + name_limits_text() + ")");
     StoreValue value{args[2], kValueTypeString, args[4]};
     if (args[3] == "--dword") {
         uint32_t number = 0;
@@ -189,7 +194,8 @@ void print_usage(std::ostream& stream) {
            "\n"
            "PATH is a key below HKEY_LOCAL_MACHINE, such as SOFTWARE\\Quietway2\\app; NAME \"\"\n"
            "is the key's default value. Keys made here are writable by the administrator\n"
-           "only. On Linux the tree is /var/lib/quietway/registry, or $QUIETWAY_REGISTRY.\n"
+           "only, except the notification keys, which every user may change. On Linux the\n"
+           "tree is /var/lib/quietway/registry, or $QUIETWAY_REGISTRY.\n"
            "Exit status: 0 done, 1 failed, 2 wrong arguments.\n";
 }
 

@@ -2,13 +2,12 @@
 #include <string_view>
 
 #include "common/store/store.h"
+#include "common/store/store_limits.h"
 #include "tools/quietway_reg/reg_file.h"
 
 namespace quietway::reg_file {
 
 namespace {
-
-constexpr size_t kMaxKeyName = 255;
 
 std::string_view trim(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -30,19 +29,22 @@ bool starts_with_text(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && same_text(text.substr(0, prefix.size()), prefix);
 }
 
-// Splits the text into lines (LF or CR LF); the numbers start at 1.
-std::vector<std::string_view> split_lines(const std::string& text) {
-    std::vector<std::string_view> lines;
+// Calls `visit` for each line (LF or CR LF) without its line end.
+template <typename Visit>
+void for_each_line(const std::string& text, Visit visit) {
     std::string_view rest(text);
     while (!rest.empty()) {
         const size_t end = rest.find('\n');
         std::string_view line = rest.substr(0, end);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        lines.push_back(line);
+        visit(line);
         if (end == std::string_view::npos) break;
         rest.remove_prefix(end + 1);
     }
-    return lines;
+}
+
+std::string name_limit_message(const char* what) {
+    return std::string(what) + " too long for the store (" + name_limits_text() + ")";
 }
 
 // Reads a quoted text starting at `text[0] == '"'` with the escapes \\ and \"; `used`
@@ -137,6 +139,10 @@ bool parse_value_line(std::string_view line, Operation& operation, std::string& 
     } else if (!parse_quoted(line, operation.value.name, used, error)) {
         return false;
     }
+    if (!value_name_fits(operation.value.name)) {
+        error = name_limit_message("value name");
+        return false;
+    }
     const std::string_view rest = trim(line.substr(used));
     if (rest.empty() || rest.front() != '=') {
         error = "'=' expected after the value name";
@@ -160,7 +166,8 @@ bool parse_section(std::string_view line, Operation& operation, std::string& err
         error = "only keys below HKEY_LOCAL_MACHINE can be imported";
         return false;
     }
-    if (!key_path(std::string(inside), operation.path) || operation.path.empty()) {
+    if (!key_path(std::string(inside), operation.path, &error)) return false;
+    if (operation.path.empty()) {
         error = "malformed key path";
         return false;
     }
@@ -197,6 +204,12 @@ public:
         if (!seen_header_) problem(1, header_message());
     }
 
+    void nul_byte(int number) {
+        problem(number, "NUL byte in the text (UTF-16 without a byte-order mark?)");
+    }
+
+    size_t problem_count() const { return problem_count_; }
+
 private:
     static std::string header_message() {
         return std::string("missing header (\"") + kHeader5 + "\" or \"" + kHeader4 + "\")";
@@ -208,8 +221,14 @@ private:
         if (text != kHeader5 && text != kHeader4) problem(number, header_message());
     }
 
-    void add(Operation operation) { operations_.push_back(std::move(operation)); }
+    // Nothing is applied once a line is bad, so operations are no longer kept then, and only
+    // the first screenful of problems is: a file of bad lines must not fill the memory.
+    void add(Operation operation) {
+        if (problem_count_ == 0) operations_.push_back(std::move(operation));
+    }
     void problem(int number, std::string message) {
+        if (++problem_count_ > kMaxListedProblems) return;
+        operations_.clear();
         problems_.push_back({number, std::move(message)});
     }
 
@@ -217,6 +236,7 @@ private:
     std::vector<Problem>& problems_;
     std::string section_;
     bool seen_header_ = false;
+    size_t problem_count_ = 0;
 };
 
 // A path that starts with another root is a mistake, not a key of that name.
@@ -240,23 +260,24 @@ std::string quoted(std::string_view text) {
 
 }  // namespace
 
-void parse(const std::string& text, std::vector<Operation>& operations,
-           std::vector<Problem>& problems) {
+size_t parse(const std::string& text, std::vector<Operation>& operations,
+             std::vector<Problem>& problems) {
     Parser parser(operations, problems);
     int number = 0;
-    for (const std::string_view line : split_lines(text)) {
+    for_each_line(text, [&](std::string_view line) {
         ++number;
-        if (line.find('\0') != std::string_view::npos) {
-            problems.push_back(
-                {number, "NUL byte in the text (UTF-16 without a byte-order mark?)"});
-            continue;
-        }
-        parser.line(number, line);
-    }
+        if (line.find('\0') != std::string_view::npos)
+            parser.nul_byte(number);
+        else
+            parser.line(number, line);
+    });
     parser.finish();
+    return parser.problem_count();
 }
 
-bool key_path(const std::string& text, std::string& path) {
+bool key_path(const std::string& text, std::string& path, std::string* error) {
+    std::string ignored;
+    std::string& reason = error != nullptr ? *error : ignored;
     std::string_view rest(text);
     for (const std::string_view root : {std::string_view(kRootName), std::string_view("HKLM")}) {
         if (same_text(rest, root)) {
@@ -268,13 +289,31 @@ bool key_path(const std::string& text, std::string& path) {
             break;
         }
     }
-    if (is_other_root(rest.substr(0, rest.find('\\')))) return false;
+    if (is_other_root(rest.substr(0, rest.find('\\')))) {
+        reason = "only keys below HKEY_LOCAL_MACHINE can be used";
+        return false;
+    }
     for (size_t start = 0; !rest.empty();) {
         const size_t end = rest.find('\\', start);
-        const size_t stop = end == std::string_view::npos ? rest.size() : end;
-        if (stop == start || stop - start > kMaxKeyName) return false;
+        const std::string_view name = rest.substr(start, end - start);
+        if (name.empty()) {
+            reason = "empty key name in the path";
+            return false;
+        }
+        if (!key_name_fits(name)) {
+            reason = name_limit_message("key name");
+            return false;
+        }
         if (end == std::string_view::npos) break;
         start = end + 1;
+    }
+    if (key_path_depth(rest) > kMaxKeyDepth) {
+        reason = "key path deeper than " + std::to_string(kMaxKeyDepth) + " keys";
+        return false;
+    }
+    if (rest.size() > max_key_path_length()) {
+        reason = "key path longer than " + std::to_string(max_key_path_length()) + " bytes";
+        return false;
     }
     path = std::string(rest);
     return true;

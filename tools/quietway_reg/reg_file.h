@@ -26,13 +26,19 @@ struct Problem {
     std::string message;
 };
 
-// Parses the whole text; every bad line becomes a problem and yields no operation.
-void parse(const std::string& text, std::vector<Operation>& operations,
-           std::vector<Problem>& problems);
+// Most problems that parse lists; the rest are only counted.
+inline constexpr size_t kMaxListedProblems = 20;
 
-// "PATH", "HKEY_LOCAL_MACHINE\PATH" or "HKLM\PATH" as a path below HKEY_LOCAL_MACHINE; false
-// when it names another root or holds an empty or overlong key name.
-bool key_path(const std::string& text, std::string& path);
+// Parses the whole text and returns the number of bad lines. Each bad line yields no
+// operation; the first kMaxListedProblems of them are listed, and when there is any, no
+// operation at all is returned. A line passes only when the store can hold what it names.
+size_t parse(const std::string& text, std::vector<Operation>& operations,
+             std::vector<Problem>& problems);
+
+// "PATH", "HKEY_LOCAL_MACHINE\PATH" or "HKLM\PATH" as a path below HKEY_LOCAL_MACHINE; false,
+// with the reason in `error` when given, when it names another root, holds an empty key name
+// or one the store cannot hold, or is deeper than the store allows.
+bool key_path(const std::string& text, std::string& path, std::string* error = nullptr);
 
 // One value as a .reg line without its line end; false when the format cannot carry it (a
 // type other than string or number, a line break in a name or text).

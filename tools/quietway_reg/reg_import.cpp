@@ -4,6 +4,7 @@
 
 #include "common/store/store.h"
 #include "common/store/store_admin.h"
+#include "common/store/store_limits.h"
 #include "tools/quietway_reg/commands.h"
 #include "tools/quietway_reg/reg_file.h"
 #include "tools/quietway_reg/reg_import.h"
@@ -14,8 +15,6 @@ namespace quietway::reg_tool {
 namespace {
 
 using reg_file::Operation;
-
-constexpr int kMaxExportDepth = 512;
 
 bool read_bounded_file(const std::string& file, std::string& bytes) {
     std::ifstream in(file, std::ios::binary);
@@ -62,10 +61,12 @@ std::string describe(const Operation& operation) {
 }
 
 // Appends the section of `path` and those of its subkeys; false when something was left out.
-bool export_key(const std::string& path, int depth, std::string& text, std::ostream& err) {
+// `depth` is the key's own depth: the store creates nothing deeper than its limit, so whatever
+// it made can be written out.
+bool export_key(const std::string& path, size_t depth, std::string& text, std::ostream& err) {
     std::vector<StoreValue> values;
     std::vector<std::string> subkeys;
-    if (depth > kMaxExportDepth || !list_reg_values(path.c_str(), values) ||
+    if (depth > kMaxKeyDepth || !list_reg_values(path.c_str(), values) ||
         !list_reg_subkeys(path.c_str(), subkeys)) {
         err << "quietway_reg: cannot read key " << path << "\n";
         return false;
@@ -99,7 +100,8 @@ int import_reg_file(const std::string& file, std::ostream& err) {
         return kExitFailed;
     }
     if (bytes.size() > kMaxImportFile) {
-        err << "quietway_reg: " << file << " is larger than " << kMaxImportFile << " bytes\n";
+        err << "quietway_reg: " << file << " is larger than " << kMaxImportFile / (1024 * 1024)
+            << " MiB, more than any settings file needs; nothing imported\n";
         return kExitFailed;
     }
     std::string text, error;
@@ -109,10 +111,12 @@ int import_reg_file(const std::string& file, std::ostream& err) {
     }
     std::vector<Operation> operations;
     std::vector<reg_file::Problem> problems;
-    reg_file::parse(text, operations, problems);
+    const size_t problem_count = reg_file::parse(text, operations, problems);
     for (const reg_file::Problem& problem : problems)
         err << file << ":" << problem.line << ": " << problem.message << "\n";
-    if (!problems.empty()) {
+    if (problem_count > problems.size())
+        err << "quietway_reg: " << problem_count - problems.size() << " more bad lines not shown\n";
+    if (problem_count != 0) {
         err << "quietway_reg: nothing imported from " << file << "\n";
         return kExitFailed;
     }
@@ -133,7 +137,7 @@ int export_reg_file(const std::string& path, const std::string& file, std::ostre
         return kExitFailed;
     }
     std::string text = std::string(reg_file::kHeader5) + "\r\n\r\n";
-    const bool complete = export_key(path, 0, text, err);
+    const bool complete = export_key(path, key_path_depth(path), text, err);
     if (file == "-") {
         out << text;
     } else {
