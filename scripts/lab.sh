@@ -63,8 +63,15 @@ LOGS=$LAB/log
 HOMES=$LAB/home
 
 say() { printf 'lab: %s\n' "$*"; }
+# A failed up takes down what it built (the logs stay), so nothing half-made is left running.
+TEARDOWN_ON_FAILURE=0
 die() {
     printf 'lab: FAILED: %s\n' "$*" >&2
+    if [ $TEARDOWN_ON_FAILURE = 1 ]; then
+        TEARDOWN_ON_FAILURE=0
+        lab_down >&2 || true
+        printf 'lab: the partial lab is down again; logs in %s\n' "$LOGS" >&2
+    fi
     exit 1
 }
 
@@ -149,6 +156,7 @@ make_keys() {
             -subj "/CN=lab-ftps" -keyout "$PKI/ftps.key" -out "$PKI/ftps.crt"
     [ -s "$PKI/ssh_host_ed25519_key" ] ||
         step "SSH host key" ssh-keygen -q -t ed25519 -N '' -f "$PKI/ssh_host_ed25519_key"
+    chmod 600 "$PKI"/*.key "$PKI/ssh_host_ed25519_key"
 }
 
 # --- accounts -------------------------------------------------------------------------------
@@ -525,6 +533,14 @@ lab_up() {
         write_reg
         say "already up"
     else
+        local ns
+        for ns in "${NAMESPACES[@]}"; do
+            if ns_exists "$ns"; then
+                say "partly up: rebuilding"
+                break
+            fi
+        done
+        TEARDOWN_ON_FAILURE=1
         lab_down
         make_keys
         make_accounts
@@ -534,6 +550,7 @@ lab_up() {
         start_daemons
         write_env
         write_reg
+        TEARDOWN_ON_FAILURE=0
         say "up in $((SECONDS - started)) s"
     fi
     say "lab directory: $LAB (lab.env, lab.reg)"
