@@ -158,8 +158,7 @@ stop_vpn() {
 has_tun() { C ip link show qwaytun0 >/dev/null 2>&1; }
 
 ping_peer() {
-    local attempt
-    for attempt in 1 2 3 4 5; do
+    for _ in 1 2 3 4 5; do
         C ping -c 1 -W 2 "$LAB_TUNNEL_PEER" >/dev/null 2>&1 && return 0
     done
     return 1
