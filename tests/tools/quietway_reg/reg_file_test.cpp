@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "common/store/store_limits.h"
 #include "tools/quietway_reg/reg_file.h"
 #include "tools/quietway_reg/reg_text.h"
 
@@ -96,8 +97,47 @@ TEST(RegFileParse, ReportsEveryBadLineWithItsNumberAndKeepsNoPartOfIt) {
         EXPECT_FALSE(problem.message.empty());
     }
     EXPECT_EQ(lines, (std::vector<int>{2, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}));
-    ASSERT_EQ(parsed.operations.size(), 3u);  // the sections of lines 3 and 17 and line 18
-    EXPECT_EQ(parsed.operations[2].value.name, "good");
+    EXPECT_TRUE(parsed.operations.empty());  // nothing is applied, so nothing is kept
+}
+
+TEST(RegFileParse, LinesPassOnlyWhenTheStoreCanHoldWhatTheyName) {
+    std::string deepest = "SOFTWARE";
+    while (key_path_fits(deepest + "\\k")) deepest += "\\k";
+#ifdef _WIN32
+    const size_t too_long_value_name = 16384;
+#else
+    const size_t too_long_value_name = 255;
+#endif
+    const std::pair<std::string, bool> cases[] = {
+        {"\"" + std::string(254, 'v') + "\"=\"x\"", true},
+        {"\"" + std::string(too_long_value_name, 'v') + "\"=\"x\"", false},
+        {"\"" + std::string(300, 'v') + "\"=-", too_long_value_name > 300},
+        {"[HKEY_LOCAL_MACHINE\\" + std::string(255, 'k') + "]", true},
+        {"[HKEY_LOCAL_MACHINE\\" + std::string(256, 'k') + "]", false},
+        // On Linux each '/' is stored as three bytes.
+        {"[HKEY_LOCAL_MACHINE\\" + std::string(100, '/') + "]", too_long_value_name > 300},
+        {"[HKEY_LOCAL_MACHINE\\" + deepest + "]", true},
+        {"[-HKEY_LOCAL_MACHINE\\" + deepest + "\\k]", false},
+    };
+    for (const auto& [line, passes] : cases) {
+        const Parsed parsed =
+            parse("REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\"first\"=\"x\"\n" + line + "\n");
+        EXPECT_EQ(parsed.problems.empty(), passes) << line.substr(0, 60);
+        if (!passes && !parsed.problems.empty()) {
+            EXPECT_EQ(parsed.problems[0].line, 4);
+        }
+        EXPECT_EQ(parsed.operations.size(), passes ? 3u : 0u);
+    }
+}
+
+TEST(RegFileParse, ListsTheFirstScreenfulOfProblemsAndCountsTheRest) {
+    std::string text = "REGEDIT4\n";
+    for (int i = 0; i < 1000; ++i) text += "garbage\n";
+    std::vector<Operation> operations;
+    std::vector<Problem> problems;
+    EXPECT_EQ(reg_file::parse(text, operations, problems), 1000u);
+    ASSERT_EQ(problems.size(), reg_file::kMaxListedProblems);
+    EXPECT_EQ(problems.back().line, static_cast<int>(reg_file::kMaxListedProblems) + 1);
 }
 
 TEST(RegFileParse, RequiresTheHeaderFirst) {
