@@ -29,11 +29,15 @@ function(quietway_platform_sources out)
 endfunction()
 
 # Adds every direct subfolder that has a CMakeLists.txt, in name order, so that a new
-# component folder needs no edit of its parent.
+# component folder needs no edit of its parent. EXCEPT names folders the caller adds itself.
 function(quietway_add_subdirectories)
+  cmake_parse_arguments(A "" "" "EXCEPT" ${ARGN})
   file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}
        ${CMAKE_CURRENT_SOURCE_DIR}/*)
   list(SORT children)
+  if(A_EXCEPT)
+    list(REMOVE_ITEM children ${A_EXCEPT})
+  endif()
   foreach(child IN LISTS children)
     if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${child}
        AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)

@@ -17,8 +17,8 @@ endif()
 function(quietway_add_gtest name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest GTest::gtest_main
-                                        Threads::Threads)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} quietway_test_support GTest::gmock GTest::gtest
+                                        GTest::gtest_main Threads::Threads)
   set(labels unit ${T_LABELS})
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST

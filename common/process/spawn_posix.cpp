@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "common/os/unique_fd.h"
+
 extern char** environ;
 
 namespace quietway::posix {
@@ -29,22 +31,6 @@ struct ChildPlan {
     bool new_session = false;
     const UserIdentity* user = nullptr;
     const char* working_dir = nullptr;
-};
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
 };
 
 std::vector<char*> pointers_to(const std::vector<std::string>& texts) {
@@ -125,7 +111,7 @@ void switch_identity(const ChildPlan& plan) {
 
 // Returns a copy of `fd` numbered 3 or higher, so that placing the standard streams in the
 // child cannot overwrite another source.
-int above_stdio(int fd, Fd& keeper) {
+int above_stdio(int fd, UniqueFd& keeper) {
     if (fd < 0 || fd > 2) return fd;
     keeper.reset(::fcntl(fd, F_DUPFD_CLOEXEC, 3));
     return keeper.get();
@@ -155,10 +141,10 @@ pid_t wait_for(pid_t pid, int& status) {
 
 // The descriptors a child gets, open in the parent until the child has run exec.
 struct ChildFds {
-    Fd null_device;
-    Fd report_read;
-    Fd report_write;
-    Fd copies[4];  // sources moved above the standard streams: stdin, stdout, stderr, report
+    UniqueFd null_device;
+    UniqueFd report_read;
+    UniqueFd report_write;
+    UniqueFd copies[4];  // sources moved above the standard streams: stdin, stdout, stderr, report
 };
 
 // Opens what the child needs and records it in the plan; returns 0 or an errno.

@@ -13,6 +13,7 @@
 #include <cstdlib>
 
 #include "common/log/rotating_log.h"
+#include "common/os/unique_fd.h"
 
 extern char** environ;
 
@@ -21,22 +22,6 @@ namespace {
 
 // systemctl waits for its job; systemd's own start and stop timeouts end that long before.
 constexpr auto kTimeLimit = std::chrono::minutes(5);
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    void reset() {
-        if (fd_ >= 0) close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-};
 
 const char* systemctl_program() {
     const char* program = std::getenv(kSystemctlEnv);
@@ -102,8 +87,8 @@ SystemctlResult run_systemctl(const std::vector<std::string>& args) {
     SystemctlResult result;
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return result;
-    Fd read_end(fds[0]);
-    Fd write_end(fds[1]);
+    UniqueFd read_end(fds[0]);
+    UniqueFd write_end(fds[1]);
     pid_t pid = 0;
     if (!spawn(args, write_end.get(), pid)) return result;
     write_end.reset();

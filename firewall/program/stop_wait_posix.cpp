@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "common/os/unique_fd.h"
 #include "firewall/program/stop_wait.h"
 
 namespace quietway {
@@ -32,20 +33,6 @@ private:
     int fd_;
     termios saved_{};
     bool active_ = false;
-};
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
 };
 
 // True when a key was read; false at the end of input or on a read error.
@@ -75,7 +62,7 @@ void wait_for_key_or_stop() {
     sigaddset(&stops, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stops, nullptr);
 
-    Descriptor signals(signalfd(-1, &stops, SFD_CLOEXEC));
+    UniqueFd signals(signalfd(-1, &stops, SFD_CLOEXEC));
     bool watch_keys = isatty(STDIN_FILENO) == 1 && !in_background(STDIN_FILENO);
     if (signals.get() < 0) {
         // Without a signal descriptor only a stop signal can end the wait.

@@ -4,13 +4,10 @@
 #include "common/crash/crash_reporter.h"
 #include "common/store/store.h"
 #include "common/store/store_admin.h"
-#include "tests/support/test_support.h"
+#include "tests/support/store_fixture.h"
 
 namespace quietway {
 namespace {
-
-using testing::ScopedEnv;
-using testing::TempDir;
 
 CollectorAddress parsed(const std::string& text) {
     CollectorAddress address{"untouched", 1};
@@ -49,18 +46,12 @@ TEST(CollectorAddressParsing, RefusesOtherSchemesPathsAndBadPortsOrHosts) {
 
 class CollectorFromStore : public ::testing::Test {
 protected:
-    CollectorFromStore() : registry_env_(kRegistryEnv, registry_.str()) {
-        delete_reg_tree(kStoreRoot);
-    }
-    ~CollectorFromStore() override { delete_reg_tree(kStoreRoot); }
-
     void configure(const std::string& value) {
         ASSERT_TRUE(create_reg_string(RootKey::local_machine, "SOFTWARE\\Quietway2\\app",
                                       kCrashReportUrlValue, value));
     }
 
-    TempDir registry_;
-    ScopedEnv registry_env_;
+    testing::TempStore store_;
 };
 
 TEST_F(CollectorFromStore, UsesTheBuildDefaultWithoutAValue) {

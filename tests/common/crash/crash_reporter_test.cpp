@@ -10,7 +10,7 @@
 #include "common/store/store_admin.h"
 #include "tests/common/crash/collector_server.h"
 #include "tests/common/crash/crash_expectations.h"
-#include "tests/support/test_support.h"
+#include "tests/support/store_fixture.h"
 
 namespace quietway {
 namespace {
@@ -28,13 +28,9 @@ constexpr const char* kAppKey = "SOFTWARE\\Quietway2\\app";
 class CrashReportTest : public ::testing::Test {
 protected:
     CrashReportTest()
-        : registry_env_(kRegistryEnv, registry_.str()),
-          tmpdir_env_("TMPDIR", dumps_.str()),
+        : tmpdir_env_("TMPDIR", dumps_.str()),
           tmp_env_("TMP", dumps_.str()),
-          temp_env_("TEMP", dumps_.str()) {
-        delete_reg_tree(kStoreRoot);
-    }
-    ~CrashReportTest() override { delete_reg_tree(kStoreRoot); }
+          temp_env_("TEMP", dumps_.str()) {}
 
     void use_collector(int port) {
         ASSERT_TRUE(create_reg_string(RootKey::local_machine, kAppKey, kCrashReportUrlValue,
@@ -89,9 +85,8 @@ protected:
         EXPECT_TRUE(form.file_data == dump);
     }
 
-    TempDir registry_;
+    testing::TempStore store_;
     TempDir dumps_;
-    ScopedEnv registry_env_;
     ScopedEnv tmpdir_env_;
     ScopedEnv tmp_env_;
     ScopedEnv temp_env_;

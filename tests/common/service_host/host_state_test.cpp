@@ -12,14 +12,12 @@
 #include "common/log/rotating_log.h"
 #include "common/service_host/error_text.h"
 #include "common/service_host/quietway_service.h"
-#include "tests/support/test_support.h"
+#include "tests/support/log_capture.h"
 
 namespace quietway {
 namespace {
 
-using testing::read_file;
 using testing::ScopedEnv;
-using testing::TempDir;
 using testing::wait_until;
 
 std::atomic<bool> g_init_result{true};
@@ -94,17 +92,14 @@ private:
 
 class HostStateTest : public ::testing::Test {
 protected:
-    HostStateTest() : env_(kLogDirEnv, dir_.str()) {
-        program_log().set_file_name("Host.log");
+    HostStateTest() {
         g_init_result.store(true);
         g_hold_factory.store(false);
         g_factory_entered.store(false);
     }
 
-    std::string log_text() const { return read_file(dir_ / "Host.log"); }
-    bool logged(const std::string& text) const {
-        return log_text().find(text) != std::string::npos;
-    }
+    std::string log_text() const { return log_.text(); }
+    bool logged(const std::string& text) const { return log_.contains(text); }
 
     // Lines of the log without their time stamps.
     std::vector<std::string> messages() const {
@@ -121,8 +116,7 @@ protected:
         return std::async(std::launch::async, [&host] { return host.run_foreground(); });
     }
 
-    TempDir dir_;
-    ScopedEnv env_;
+    testing::LogCapture log_{"Host.log"};
 };
 
 TEST_F(HostStateTest, RunAndStopReportTheStatesInOrderAndEndAfterDestruction) {

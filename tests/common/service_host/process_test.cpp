@@ -14,12 +14,10 @@ TEST_F(ProcessTest, WithoutOptionsOutsideTheManagerTheDispatcherFails) {
 
 TEST_F(ProcessTest, ForegroundRunsTheApplicationUntilAStopRequest) {
     ChildProcess child;
-    ASSERT_TRUE(child.start(HOST_TEST_ENGINE, {"-f"}, error_path()));
+    ASSERT_TRUE(child.start({HOST_TEST_ENGINE, "-f"}, child_options()));
     ASSERT_TRUE(wait_for_event("run")) << events();
     ASSERT_TRUE(child.request_stop());
-    int exit_code = -1;
-    ASSERT_TRUE(child.wait(std::chrono::seconds(20), exit_code));
-    EXPECT_EQ(exit_code, 1);
+    EXPECT_EQ(child.wait(std::chrono::seconds(20)), 1);
     EXPECT_EQ(events(), kFullLifecycle);
 
     const std::string log = program_log();

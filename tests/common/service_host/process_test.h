@@ -8,8 +8,8 @@
 #include "common/log/rotating_log.h"
 #include "common/service_host/systemctl.h"
 #include "common/service_host/systemd_unit.h"
-#include "tests/common/service_host/child_process.h"
 #include "tests/common/service_host/test_application.h"
+#include "tests/support/child_process.h"
 #include "tests/support/test_support.h"
 
 namespace quietway::testing {
@@ -29,8 +29,15 @@ protected:
     std::string events_path() const { return (dir_ / "events.txt").string(); }
     std::string error_path() const { return (dir_ / "stderr.txt").string(); }
 
+    // The service programs' output goes to one file; on Windows each gets a console of its own
+    // for Ctrl+C.
+    ChildOptions child_options() const {
+        return {.output_file = error_path(), .own_console = true};
+    }
     int run(const std::vector<std::string>& args, const char* program = HOST_TEST_ENGINE) {
-        return run_program(program, args, error_path());
+        std::vector<std::string> argv{program};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return run_child(argv, child_options());
     }
 
     std::string program_log(const char* file = kServiceLogFile) const {

@@ -71,7 +71,7 @@ TEST_F(SystemdServiceTest, ReportsEveryStateAndStopsOnSigterm) {
     // A slow destruction shows that "stopped" waits for it.
     ScopedEnv slow_destruction(kDestroyDelayEnv, "300");
     ChildProcess child;
-    ASSERT_TRUE(child.start(HOST_TEST_ENGINE, {}, error_path()));
+    ASSERT_TRUE(child.start({HOST_TEST_ENGINE}, child_options()));
     EXPECT_EQ(socket_.receive(), kStartPending);
     EXPECT_EQ(socket_.receive(), kStartPending);
     EXPECT_EQ(socket_.receive(), kRunning);
@@ -80,9 +80,7 @@ TEST_F(SystemdServiceTest, ReportsEveryStateAndStopsOnSigterm) {
     EXPECT_EQ(socket_.receive(), kStopPending);
     EXPECT_EQ(socket_.receive(), kStopped);
     EXPECT_EQ(events(), kFullLifecycle);
-    int exit_code = -1;
-    ASSERT_TRUE(child.wait(std::chrono::seconds(10), exit_code));
-    EXPECT_EQ(exit_code, 1);
+    EXPECT_EQ(child.wait(std::chrono::seconds(10)), 1);
     EXPECT_EQ(socket_.receive(200), "");
 
     const std::string log = program_log();
@@ -122,12 +120,10 @@ TEST_F(ProcessTest, DispatcherFailureWritesTheSystemTextToTheEventLog) {
 
 TEST_F(ProcessTest, CtrlCStopsTheForegroundService) {
     ChildProcess child;
-    ASSERT_TRUE(child.start(HOST_TEST_ENGINE, {"-f"}, error_path()));
+    ASSERT_TRUE(child.start({HOST_TEST_ENGINE, "-f"}, child_options()));
     ASSERT_TRUE(wait_for_event("run")) << events();
     ASSERT_EQ(kill(static_cast<pid_t>(child.pid()), SIGINT), 0);
-    int exit_code = -1;
-    ASSERT_TRUE(child.wait(std::chrono::seconds(10), exit_code));
-    EXPECT_EQ(exit_code, 1);
+    EXPECT_EQ(child.wait(std::chrono::seconds(10)), 1);
     EXPECT_EQ(events(), kFullLifecycle);
 }
 
@@ -194,7 +190,7 @@ TEST_F(SystemctlTest, UnitFromAnAwkwardPathPassesSystemdVerification) {
     const std::string program = (folder / "quietway_service").string();
     std::filesystem::copy_file(HOST_TEST_ENGINE, program);
     ASSERT_EQ(run({"-i"}, program.c_str()), 1);
-    EXPECT_EQ(run_program(analyze, {"verify", unit_file().string()}, error_path()), 0) << errors();
+    EXPECT_EQ(run_child({analyze, "verify", unit_file().string()}, child_options()), 0) << errors();
     EXPECT_EQ(errors().find("Quietway2.service:"), std::string::npos) << errors();
 }
 

@@ -158,7 +158,7 @@ protected:
 
     void remove_leftovers() {
         for (const char* program : {HOST_TEST_ENGINE, HOST_TEST_UPDATER}) {
-            run_program(program, {"-u"}, error_path());
+            run_child({program, "-u"}, child_options());
         }
     }
 

@@ -5,7 +5,7 @@
 
 #include "common/store/store.h"
 #include "common/store/store_admin.h"
-#include "tests/common/store/store_fixture.h"
+#include "tests/support/store_fixture.h"
 
 namespace quietway {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "common/store/store.h"
 #include "tests/common/store/concurrency_check.h"
-#include "tests/common/store/store_fixture.h"
+#include "tests/support/store_fixture.h"
 
 namespace quietway {
 namespace {

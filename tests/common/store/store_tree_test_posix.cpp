@@ -12,7 +12,7 @@
 #include "common/store/store_admin.h"
 #include "common/store/store_tree_posix.h"
 #include "tests/common/store/concurrency_check.h"
-#include "tests/common/store/store_fixture.h"
+#include "tests/support/store_fixture.h"
 
 namespace quietway {
 namespace {
@@ -41,7 +41,7 @@ private:
 
 class StoreTreeTest : public testing::StoreTest {
 protected:
-    fs::path root() const { return registry_dir_.path(); }
+    fs::path root() const { return store_.root(); }
     fs::path app() const { return root() / "SOFTWARE" / "Quietway2" / "app"; }
 };
 

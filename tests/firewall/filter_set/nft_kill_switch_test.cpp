@@ -1,7 +1,5 @@
 // The kill switch on nftables with real traffic, inside namespaces the tests create.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -11,9 +9,9 @@
 #include "firewall/filter_set/nft_filter_platform_posix.h"
 #include "firewall/filter_set/nft_ruleset_posix.h"
 #include "firewall/filter_set/wfp_firewall.h"
-#include "tests/firewall/lab/child_process.h"
 #include "tests/firewall/lab/netns_lab.h"
-#include "tests/firewall/support/log_capture.h"
+#include "tests/support/child_process.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/test_support.h"
 
 namespace quietway {
@@ -118,8 +116,9 @@ TEST_F(KillSwitchLab, BlocksWhatIsNotPermittedAndPassesTheRest) {
 }
 
 TEST_F(KillSwitchLab, KilledHolderLeavesNothingBehind) {
-    lab::ChildProcess holder(
-        {"ip", "netns", "exec", net_.client(), FIREWALL_HOLDER_PATH, "10.99.0.1"});
+    testing::ChildProcess holder(
+        {"ip", "netns", "exec", net_.client(), FIREWALL_HOLDER_PATH, "10.99.0.1"},
+        {.pipe_output = true});
     ASSERT_TRUE(holder.started());
     const std::string line = holder.read_line();
     ASSERT_EQ(line.rfind("started quietway_", 0), 0u) << line;
@@ -138,8 +137,7 @@ TEST_F(KillSwitchLab, KilledHolderLeavesNothingBehind) {
         EXPECT_FALSE(tcp_connects("10.99.0.3", kPort));
     }
 
-    const int status = holder.stop(SIGKILL);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    EXPECT_EQ(holder.kill(), testing::kKilledExitCode);
     EXPECT_TRUE(
         testing::wait_until([&] { return !has_table(net_, table); }, std::chrono::seconds(5)));
     NetnsScope client(net_.client());
@@ -147,8 +145,9 @@ TEST_F(KillSwitchLab, KilledHolderLeavesNothingBehind) {
 }
 
 TEST_F(KillSwitchLab, TwoHoldersDoNotCollideAndBothApply) {
-    lab::ChildProcess holder(
-        {"ip", "netns", "exec", net_.client(), FIREWALL_HOLDER_PATH, "10.99.0.4"});
+    testing::ChildProcess holder(
+        {"ip", "netns", "exec", net_.client(), FIREWALL_HOLDER_PATH, "10.99.0.4"},
+        {.pipe_output = true});
     ASSERT_TRUE(holder.started());
     const std::string line = holder.read_line();
     ASSERT_EQ(line.rfind("started ", 0), 0u) << line;

@@ -8,8 +8,8 @@
 
 #include "firewall/filter_set/wfp_filter_platform_win.h"
 #include "firewall/filter_set/wfp_firewall.h"
-#include "tests/firewall/support/log_capture.h"
 #include "tests/firewall/support/recording_wfp_api_win.h"
+#include "tests/support/log_capture.h"
 
 namespace quietway {
 namespace {

@@ -7,9 +7,9 @@
 #include "common/store/store.h"
 #include "common/store/store_admin.h"
 #include "firewall/filter_set/wfp_firewall.h"
-#include "tests/firewall/support/log_capture.h"
 #include "tests/firewall/support/recording_filter_platform.h"
-#include "tests/support/test_support.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/store_fixture.h"
 
 namespace quietway {
 namespace {
@@ -347,11 +347,7 @@ TEST_F(WfpFirewallTest, NothingToDoIsTwentyTwoWithAnOpenEngine) {
 
 class InitFirewallTest : public ::testing::Test {
 protected:
-    InitFirewallTest() : env_(kRegistryEnv, dir_.str()) { delete_reg_tree(kStoreRoot); }
-    ~InitFirewallTest() override { delete_reg_tree(kStoreRoot); }
-
-    testing::TempDir dir_;
-    testing::ScopedEnv env_;
+    testing::TempStore store_;
     RecordingFilterPlatform platform_;
 };
 

@@ -16,7 +16,8 @@
 #include <cstring>
 #include <memory>
 
-#include "tests/firewall/lab/child_process.h"
+#include "common/os/unique_fd.h"
+#include "common/process/run_program.h"
 
 namespace quietway::lab {
 namespace {
@@ -25,20 +26,6 @@ std::string unique_suffix() {
     static std::atomic<int> counter{0};
     return std::to_string(getpid()) + "x" + std::to_string(counter++);
 }
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 bool make_address(const char* text, uint16_t port, sockaddr_storage& out, socklen_t& length) {
     std::memset(&out, 0, sizeof out);
@@ -60,6 +47,14 @@ bool make_address(const char* text, uint16_t port, sockaddr_storage& out, sockle
 }
 
 }  // namespace
+
+int run_program(const std::vector<std::string>& argv, std::string* output) {
+    std::string captured;
+    const RunResult result =
+        quietway::run_program(argv, {.time_limit_ms = 120000, .output = &captured});
+    if (output != nullptr) *output = captured;
+    return result.started && !result.timed_out ? static_cast<int>(result.exit_code) : -1;
+}
 
 NetnsLab::NetnsLab() : client_("qwfwc" + unique_suffix()), server_("qwfws" + unique_suffix()) {
     if (!set_up() && error_.empty()) error_ = "lab set-up failed";
@@ -161,7 +156,7 @@ std::vector<std::string> NetnsLab::client_tables() const {
 
 NetnsScope::NetnsScope(const std::string& name) {
     original_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-    const Fd target(open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd target(open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC));
     entered_ = original_ >= 0 && target.get() >= 0 && setns(target.get(), CLONE_NEWNET) == 0;
 }
 
@@ -206,7 +201,7 @@ bool tcp_connects(const char* address, uint16_t port, const char* source,
     sockaddr_storage target;
     socklen_t length = 0;
     if (!make_address(address, port, target, length)) return false;
-    const Fd fd(socket(target.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    const UniqueFd fd(socket(target.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (fd.get() < 0) return false;
     if (source != nullptr) {
         sockaddr_storage local;
@@ -230,7 +225,7 @@ int udp_send_error(const char* address, uint16_t port) {
     sockaddr_storage target;
     socklen_t length = 0;
     if (!make_address(address, port, target, length)) return EINVAL;
-    const Fd fd(socket(target.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    const UniqueFd fd(socket(target.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (fd.get() < 0) return errno;
     const char datagram[] = "quietway";
     if (sendto(fd.get(), datagram, sizeof datagram, 0, reinterpret_cast<sockaddr*>(&target),

@@ -9,6 +9,10 @@
 
 namespace quietway::lab {
 
+// Runs a program to its end with standard output and error captured; its exit code, or -1 when
+// it could not be run or did not end.
+int run_program(const std::vector<std::string>& argv, std::string* output = nullptr);
+
 // A throwaway network: a client namespace and a server namespace joined by a veth pair, and
 // a tun device in the client namespace whose other end this object holds. Everything lives
 // inside the two namespaces, which are deleted on destruction. Needs root.

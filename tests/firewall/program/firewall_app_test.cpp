@@ -6,9 +6,9 @@
 #include "common/store/store.h"
 #include "common/store/store_admin.h"
 #include "firewall/program/firewall_app.h"
-#include "tests/firewall/support/log_capture.h"
 #include "tests/firewall/support/recording_filter_platform.h"
-#include "tests/support/test_support.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/store_fixture.h"
 
 namespace quietway {
 namespace {
@@ -29,11 +29,7 @@ constexpr uint32_t address_of(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
 
 class FirewallAppTest : public ::testing::Test {
 protected:
-    FirewallAppTest() : env_(kRegistryEnv, registry_.str()) {
-        delete_reg_tree(kStoreRoot);
-        platform_.adapters = {7};
-    }
-    ~FirewallAppTest() override { delete_reg_tree(kStoreRoot); }
+    FirewallAppTest() { platform_.adapters = {7}; }
 
     void install_app_dir() {
         ASSERT_TRUE(create_reg_string(RootKey::local_machine, "SOFTWARE\\Quietway2\\app", "app_dir",
@@ -67,8 +63,7 @@ protected:
             });
     }
 
-    testing::TempDir registry_;
-    testing::ScopedEnv env_;
+    testing::TempStore store_;
     LogCapture log_;
     RecordingFilterPlatform platform_;
     WfpFirewall* current_ = nullptr;

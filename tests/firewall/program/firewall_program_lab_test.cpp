@@ -1,8 +1,6 @@
 // quietway_firewall as a real process inside namespaces the tests create.
 #include <gtest/gtest.h>
 #include <pty.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -10,9 +8,10 @@
 
 #include "common/log/rotating_log.h"
 #include "common/store/store.h"
-#include "tests/firewall/lab/child_process.h"
 #include "tests/firewall/lab/netns_lab.h"
-#include "tests/support/test_support.h"
+#include "tests/support/child_process.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/store_fixture.h"
 
 namespace quietway {
 namespace {
@@ -20,16 +19,12 @@ namespace {
 using lab::NetnsLab;
 using lab::NetnsScope;
 using lab::tcp_connects;
-using testing::read_file;
 using testing::wait_until;
 
 constexpr uint16_t kPort = 7101;
 
 class FirewallProgramLab : public ::testing::Test {
 protected:
-    FirewallProgramLab()
-        : registry_env_(kRegistryEnv, registry_.str()), log_env_(kLogDirEnv, logs_.str()) {}
-
     void SetUp() override {
         ASSERT_EQ(net_.error(), "");
         NetnsScope server(net_.server());
@@ -47,24 +42,20 @@ protected:
                                       "address_ip", "10.99.0.4"));
     }
 
-    std::string log_text() const { return read_file(logs_ / kFirewallLogFile); }
-    bool logged(const std::string& piece) const {
-        return log_text().find(piece) != std::string::npos;
-    }
-    std::unique_ptr<lab::ChildProcess> start_program(int input = -1) {
-        return std::make_unique<lab::ChildProcess>(
+    std::string log_text() const { return log_.text(); }
+    bool logged(const std::string& piece) const { return log_.contains(piece); }
+    std::unique_ptr<testing::ChildProcess> start_program(int input = -1) {
+        return std::make_unique<testing::ChildProcess>(
             std::vector<std::string>{"ip", "netns", "exec", net_.client(), FIREWALL_PROGRAM_PATH},
-            input);
+            testing::ChildOptions{.input = input});
     }
     bool connects(const char* address) {
         NetnsScope client(net_.client());
         return tcp_connects(address, kPort);
     }
 
-    testing::TempDir registry_;
-    testing::TempDir logs_;
-    testing::ScopedEnv registry_env_;
-    testing::ScopedEnv log_env_;
+    testing::TempStore store_;
+    testing::LogCapture log_{kFirewallLogFile};
     NetnsLab net_;
     std::unique_ptr<lab::TcpListener> listener_;
 };
@@ -84,8 +75,7 @@ TEST_F(FirewallProgramLab, HoldsTheSwitchWithoutInputAndLeavesNothingWhenKilled)
     EXPECT_TRUE(connects("10.99.0.4"));
     EXPECT_FALSE(connects("10.99.0.3"));
 
-    const int status = program->stop(SIGKILL);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    EXPECT_EQ(program->kill(), testing::kKilledExitCode);
     EXPECT_FALSE(program->running());
     EXPECT_TRUE(wait_until([&] { return net_.client_tables().empty(); }));
     EXPECT_TRUE(connects("10.99.0.3"));
@@ -98,9 +88,8 @@ TEST_F(FirewallProgramLab, StoppedItRemovesTheSwitchAndExitsWithZero) {
         << log_text();
     ASSERT_FALSE(connects("10.99.0.3"));
 
-    const int status = program->stop(SIGTERM);
-    ASSERT_TRUE(WIFEXITED(status)) << status;
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_TRUE(program->request_stop());
+    EXPECT_EQ(program->wait(std::chrono::seconds(10)), 0);
     EXPECT_TRUE(net_.client_tables().empty());
     EXPECT_TRUE(connects("10.99.0.3"));
 }
@@ -119,19 +108,16 @@ TEST_F(FirewallProgramLab, AKeyPressOnItsTerminalEndsIt) {
     ASSERT_FALSE(connects("10.99.0.3"));
 
     ASSERT_EQ(write(terminal, "q", 1), 1);  // one key, no Enter
-    const int status = program->stop(0);
+    const auto status = program->wait(std::chrono::seconds(10));
     close(terminal);
-    ASSERT_TRUE(WIFEXITED(status)) << status;
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(status, 0);
     EXPECT_TRUE(net_.client_tables().empty());
     EXPECT_TRUE(connects("10.99.0.3"));
 }
 
 TEST_F(FirewallProgramLab, WithoutAServerListItEndsAtOnce) {
     auto program = start_program();
-    const int status = program->stop(0, std::chrono::seconds(10));
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(program->wait(std::chrono::seconds(10)), 0);
     EXPECT_TRUE(logged("Can't get last index of server")) << log_text();
     EXPECT_TRUE(net_.client_tables().empty());
 }

@@ -5,24 +5,11 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "common/os/unique_fd.h"
 #include "tests/service/rpc/raw_http_client.h"
 
 namespace quietway::testing {
 namespace {
-
-class Socket {
-public:
-    Socket() : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {}
-    ~Socket() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 sockaddr_in loopback(uint16_t port) {
     sockaddr_in address{};
@@ -36,8 +23,8 @@ sockaddr_in loopback(uint16_t port) {
 
 RawReply raw_exchange(uint16_t port, const std::string& request) {
     RawReply reply;
-    Socket socket;
-    if (socket.get() < 0) return reply;
+    const UniqueFd socket(::socket(AF_INET, SOCK_STREAM, 0));
+    if (!socket.valid()) return reply;
     const sockaddr_in address = loopback(port);
     if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         return reply;
@@ -65,7 +52,7 @@ RawReply raw_exchange(uint16_t port, const std::string& request) {
 }
 
 uint16_t free_loopback_port() {
-    Socket socket;
+    const UniqueFd socket(::socket(AF_INET, SOCK_STREAM, 0));
     sockaddr_in address = loopback(0);
     if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         return 0;

@@ -66,16 +66,6 @@ void FakeEngine::record(const std::string& call) {
     calls_.push_back(call);
 }
 
-StoreSandbox::StoreSandbox()
-    : registry_env_(kRegistryEnv, (dir_ / "registry").string()), log_env_(kLogDirEnv, dir_.str()) {
-    delete_reg_tree(kStoreRoot);
-    program_log().set_file_name(kServiceLogFile);
-}
-
-StoreSandbox::~StoreSandbox() { delete_reg_tree(kStoreRoot); }
-
-std::string StoreSandbox::service_log() const { return read_file(dir_ / kServiceLogFile); }
-
 void seed_http_settings(uint16_t port, const std::string& document_root,
                         const HttpSettingsSeed& seed) {
     const std::pair<const char*, std::string> values[] = {

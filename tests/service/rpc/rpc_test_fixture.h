@@ -13,7 +13,8 @@
 #include "service/rpc/rpc_http_server.h"
 #include "service/rpc/rpc_server_observer.h"
 #include "tests/service/rpc/raw_http_client.h"
-#include "tests/support/test_support.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/store_fixture.h"
 
 namespace quietway::testing {
 
@@ -51,22 +52,15 @@ private:
     std::vector<std::string> calls_;
 };
 
-// A private settings tree and log directory for one test; on Windows the Wine registry's
-// tree is emptied before and after.
+// A private settings store and service log for one test.
 class StoreSandbox {
 public:
-    StoreSandbox();
-    ~StoreSandbox();
-    StoreSandbox(const StoreSandbox&) = delete;
-    StoreSandbox& operator=(const StoreSandbox&) = delete;
-
-    std::string service_log() const;
-    const TempDir& dir() const { return dir_; }
+    std::string service_log() const { return log_.text(); }
+    const TempDir& dir() const { return log_.dir(); }
 
 private:
-    TempDir dir_;
-    ScopedEnv registry_env_;
-    ScopedEnv log_env_;
+    TempStore store_;
+    LogCapture log_{kServiceLogFile};
 };
 
 struct HttpSettingsSeed {

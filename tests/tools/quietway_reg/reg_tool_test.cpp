@@ -7,8 +7,8 @@
 #include "common/store/store.h"
 #include "common/store/store_admin.h"
 #include "tests/common/store/concurrency_check.h"
-#include "tests/common/store/store_fixture.h"
-#include "tests/tools/quietway_reg/child_process.h"
+#include "tests/support/child_process.h"
+#include "tests/support/store_fixture.h"
 
 namespace quietway {
 namespace {
@@ -25,7 +25,9 @@ std::string beside_program(const char* relative) {
 class RegToolTest : public testing::StoreTest {
 protected:
     testing::ChildResult tool(const Args& args) {
-        return testing::run_child(beside_program(QUIETWAY_REG_RELATIVE), args, scratch_.str());
+        Args argv{beside_program(QUIETWAY_REG_RELATIVE)};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return testing::run_captured(argv, scratch_.str());
     }
     std::string scratch_file(const std::string& name) const { return (scratch_ / name).string(); }
     std::string text(const char* path, const char* name) {
@@ -240,10 +242,10 @@ TEST_F(RegToolTest, ConcurrentSetProcessesNeverLeaveAPartialValue) {
         for (int w = 0; w < kWriters; ++w) {
             writers.push_back(std::make_unique<testing::ChildProcess>());
             const std::string stem = scratch_file("w" + std::to_string(round * 10 + w));
-            ASSERT_TRUE(writers.back()->start(
-                beside_program(QUIETWAY_REG_RELATIVE),
-                {"set", kApp, "shared", "--string", texts[static_cast<size_t>(w)]}, stem + ".out",
-                stem + ".err"));
+            ASSERT_TRUE(
+                writers.back()->start({beside_program(QUIETWAY_REG_RELATIVE), "set", kApp, "shared",
+                                       "--string", texts[static_cast<size_t>(w)]},
+                                      {.output_file = stem + ".out", .error_file = stem + ".err"}));
         }
         for (int i = 0; i < 200; ++i) {
             std::string value;

@@ -4,6 +4,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <utility>
 
 #include "common/log/rotating_log.h"
 #include "tests/support/test_support.h"
@@ -12,9 +13,12 @@ namespace quietway::testing {
 
 class LogCapture {
 public:
-    LogCapture() : env_(kLogDirEnv, dir_.str()) { program_log().set_file_name("FilterSet.log"); }
+    explicit LogCapture(std::string file_name = "FilterSet.log")
+        : file_name_(std::move(file_name)), env_(kLogDirEnv, dir_.str()) {
+        program_log().set_file_name(file_name_.c_str());
+    }
 
-    std::string text() const { return read_file(dir_ / "FilterSet.log"); }
+    std::string text() const { return read_file(dir_ / file_name_); }
     bool contains(const std::string& piece) const {
         return text().find(piece) != std::string::npos;
     }
@@ -29,8 +33,10 @@ public:
         }
         return true;
     }
+    const TempDir& dir() const { return dir_; }
 
 private:
+    std::string file_name_;
     TempDir dir_;
     ScopedEnv env_;
 };

@@ -1,6 +1,6 @@
 #include <filesystem>
 
-#include "tests/common/store/store_fixture.h"
+#include "tests/support/store_fixture.h"
 
 namespace quietway::testing {
 

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "tests/common/store/store_fixture.h"
+#include "tests/support/store_fixture.h"
 
 namespace quietway::testing {
 
