@@ -16,8 +16,9 @@ bool section_path(const char* section, char (&path)[kSectionPathCapacity]) {
     return length >= 0 && static_cast<size_t>(length) < sizeof path;
 }
 
-// Registry names compare without regard to ASCII case.
-bool same_text(std::string_view a, std::string_view b) {
+}  // namespace
+
+bool same_store_name(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
         const auto x = static_cast<unsigned char>(a[i]);
@@ -28,11 +29,9 @@ bool same_text(std::string_view a, std::string_view b) {
     return true;
 }
 
-}  // namespace
-
 bool is_open_key(std::string_view path) {
     const std::string_view open(kNotificationsPath);
-    return path.size() >= open.size() && same_text(path.substr(0, open.size()), open) &&
+    return path.size() >= open.size() && same_store_name(path.substr(0, open.size()), open) &&
            (path.size() == open.size() || path[open.size()] == '\\');
 }
 

@@ -47,6 +47,9 @@ bool write_reg_dword(const char* path, const char* name, uint32_t value);
 bool create_reg_string(RootKey root, const char* path, const char* name, const std::string& text);
 bool create_reg_dword(const char* path, const char* name, uint32_t value);
 
+// Key and value names compare as the registry compares them: without regard to ASCII case.
+bool same_store_name(std::string_view a, std::string_view b);
+
 // Whether keys created at `path` are open to every local user: the notifications key and the
 // keys below it.
 bool is_open_key(std::string_view path);

@@ -15,18 +15,8 @@ std::string_view trim(std::string_view text) {
     return text;
 }
 
-bool same_text(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        const auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if ((x >= 'a' && x <= 'z' ? x - 32 : x) != (y >= 'a' && y <= 'z' ? y - 32 : y))
-            return false;
-    }
-    return true;
-}
-
 bool starts_with_text(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && same_text(text.substr(0, prefix.size()), prefix);
+    return text.size() >= prefix.size() && same_store_name(text.substr(0, prefix.size()), prefix);
 }
 
 // Calls `visit` for each line (LF or CR LF) without its line end.
@@ -241,8 +231,9 @@ private:
 
 // A path that starts with another root is a mistake, not a key of that name.
 bool is_other_root(std::string_view first) {
-    return starts_with_text(first, "HKEY_") || same_text(first, "HKCU") ||
-           same_text(first, "HKCR") || same_text(first, "HKU") || same_text(first, "HKCC");
+    return starts_with_text(first, "HKEY_") || same_store_name(first, "HKCU") ||
+           same_store_name(first, "HKCR") || same_store_name(first, "HKU") ||
+           same_store_name(first, "HKCC");
 }
 
 bool has_line_break(std::string_view text) {
@@ -280,7 +271,7 @@ bool key_path(const std::string& text, std::string& path, std::string* error) {
     std::string& reason = error != nullptr ? *error : ignored;
     std::string_view rest(text);
     for (const std::string_view root : {std::string_view(kRootName), std::string_view("HKLM")}) {
-        if (same_text(rest, root)) {
+        if (same_store_name(rest, root)) {
             path.clear();
             return true;
         }
