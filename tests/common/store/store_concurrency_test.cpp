@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "common/store/store.h"
-#include "tests/common/store/concurrency_check.h"
+#include "tests/support/concurrency_check.h"
 #include "tests/support/store_fixture.h"
 
 namespace quietway {

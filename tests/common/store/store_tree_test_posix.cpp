@@ -11,7 +11,7 @@
 #include "common/store/store.h"
 #include "common/store/store_admin.h"
 #include "common/store/store_tree_posix.h"
-#include "tests/common/store/concurrency_check.h"
+#include "tests/support/concurrency_check.h"
 #include "tests/support/store_fixture.h"
 
 namespace quietway {
@@ -203,7 +203,7 @@ TEST_F(StoreTreeTest, ReadersSeeWholeValuesWhileProcessesWrite) {
         }
         children.push_back(child);
     }
-    int reads = 0, failed = 0, torn = 0;
+    testing::ReadTally tally;
     auto any_running = [&] {
         for (pid_t& child : children) {
             int status = 0;
@@ -214,17 +214,10 @@ TEST_F(StoreTreeTest, ReadersSeeWholeValuesWhileProcessesWrite) {
         }
         return std::any_of(children.begin(), children.end(), [](pid_t c) { return c > 0; });
     };
-    while (any_running()) {
-        std::string text;
-        ++reads;
-        if (!read_reg_string(kApp, "shared", text))
-            ++failed;
-        else if (!testing::is_one_of(text, texts))
-            ++torn;
-    }
-    EXPECT_EQ(failed, 0) << "of " << reads << " reads";
-    EXPECT_EQ(torn, 0) << "of " << reads << " reads";
-    EXPECT_GT(reads, 0);
+    while (any_running()) tally.read(kApp, "shared", texts);
+    EXPECT_EQ(tally.failed, 0) << "of " << tally.reads << " reads";
+    EXPECT_EQ(tally.torn, 0) << "of " << tally.reads << " reads";
+    EXPECT_GT(tally.reads, 0);
 }
 
 }  // namespace

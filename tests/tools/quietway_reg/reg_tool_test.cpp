@@ -6,8 +6,8 @@
 
 #include "common/store/store.h"
 #include "common/store/store_admin.h"
-#include "tests/common/store/concurrency_check.h"
 #include "tests/support/child_process.h"
+#include "tests/support/concurrency_check.h"
 #include "tests/support/store_fixture.h"
 
 namespace quietway {
@@ -236,7 +236,7 @@ TEST_F(RegToolTest, ConcurrentSetProcessesNeverLeaveAPartialValue) {
     constexpr int kRounds = 3;
     const std::vector<std::string> texts = testing::writer_texts(kWriters);
     ASSERT_TRUE(create_reg_string(RootKey::local_machine, kApp, "shared", texts[0]));
-    int reads = 0, failed = 0, torn = 0;
+    testing::ReadTally tally;
     for (int round = 0; round < kRounds; ++round) {
         std::vector<std::unique_ptr<testing::ChildProcess>> writers;
         for (int w = 0; w < kWriters; ++w) {
@@ -247,18 +247,11 @@ TEST_F(RegToolTest, ConcurrentSetProcessesNeverLeaveAPartialValue) {
                                        "--string", texts[static_cast<size_t>(w)]},
                                       {.output_file = stem + ".out", .error_file = stem + ".err"}));
         }
-        for (int i = 0; i < 200; ++i) {
-            std::string value;
-            ++reads;
-            if (!read_reg_string(kApp, "shared", value))
-                ++failed;
-            else if (!testing::is_one_of(value, texts))
-                ++torn;
-        }
+        for (int i = 0; i < 200; ++i) tally.read(kApp, "shared", texts);
         for (auto& writer : writers) EXPECT_EQ(writer->wait(), 0);
     }
-    EXPECT_EQ(failed, 0) << "of " << reads;
-    EXPECT_EQ(torn, 0) << "of " << reads;
+    EXPECT_EQ(tally.failed, 0) << "of " << tally.reads;
+    EXPECT_EQ(tally.torn, 0) << "of " << tally.reads;
 }
 
 }  // namespace
