@@ -7,6 +7,7 @@
 #include <mutex>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/log/rotating_log.h"
@@ -147,6 +148,36 @@ TEST_F(HostStateTest, RunAndStopReportTheStatesInOrderAndEndAfterDestruction) {
     EXPECT_TRUE(host.stop_event_signalled());
     EXPECT_EQ(host.status().current_state, kServiceStopped);
     EXPECT_TRUE(host.events().empty());
+}
+
+// Reports from several threads reach the manager (here: the log) in the order their check
+// points were taken.
+TEST_F(HostStateTest, ConcurrentReportsArriveInCheckPointOrder) {
+    RecordingHost host;
+    std::future<int> result = run_in_background(host);
+    ASSERT_TRUE(wait_until([&] { return logged("app run"); }));
+    std::vector<std::thread> reporters;
+    for (int t = 0; t < 4; ++t) {
+        reporters.emplace_back([&host] {
+            for (int i = 0; i < 50; ++i) host.set_status(kServiceStopPending, kStopWaitHintMs);
+        });
+    }
+    for (std::thread& reporter : reporters) reporter.join();
+    host.control_handler(kControlStop);
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+
+    const std::regex pending(R"(service status stop pending, .* check point (\d+), .*)");
+    std::vector<unsigned long> check_points;
+    for (const std::string& message : messages()) {
+        std::smatch match;
+        if (std::regex_match(message, match, pending)) check_points.push_back(std::stoul(match[1]));
+    }
+    ASSERT_EQ(check_points.size(), 201u);  // 200 reports and the stop control's
+    for (size_t i = 1; i < check_points.size(); ++i) {
+        EXPECT_EQ(check_points[i], check_points[i - 1] + 1) << "report " << i;
+    }
+    EXPECT_EQ(messages().back(),
+              "service status stopped, controls accepted 1, check point 0, wait hint 3000 ms");
 }
 
 TEST_F(HostStateTest, InterrogateReportsTheCurrentStateAgain) {
