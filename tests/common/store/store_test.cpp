@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,8 @@ class StoreAccessTest : public StoreTest {};
 TEST_F(StoreAccessTest, StringsUpTo511BytesReadWholeAndLongerOnesFail) {
     const std::string longest(511, 'x');
     ASSERT_TRUE(create_reg_string(RootKey::local_machine, kApp, "longest", longest));
-    ASSERT_TRUE(create_reg_string(RootKey::local_machine, kApp, "too_long", longest + "y"));
+    // Stored by other means: the store's own writes refuse it (below).
+    ASSERT_TRUE(put_raw_value(kApp, "too_long", kValueTypeString, longest + "y"));
 
     std::string out;
     EXPECT_TRUE(read_reg_string(kApp, "longest", out));
@@ -30,6 +32,37 @@ TEST_F(StoreAccessTest, StringsUpTo511BytesReadWholeAndLongerOnesFail) {
     out = "untouched";
     EXPECT_FALSE(read_reg_string(kApp, "too_long", out));
     EXPECT_EQ(out, "untouched");
+}
+
+TEST_F(StoreAccessTest, EveryWriteRefusesTextsNoReadCouldReturn) {
+    const std::string too_long(512, 'x');
+    ASSERT_TRUE(create_reg_string(RootKey::local_machine, kApp, "name", "kept"));
+    const std::function<bool()> writes[] = {
+        [&] { return create_reg_string(RootKey::local_machine, kApp, "name", too_long); },
+        [&] { return write_reg_string(kApp, "name", too_long); },
+        [&] { return set_setting_string("app", "name", too_long); },
+        [&] { return create_reg_string(RootKey::local_machine, kApp, "fresh", too_long); },
+    };
+    for (const auto& write : writes) EXPECT_FALSE(write());
+    std::string text;
+    EXPECT_TRUE(read_reg_string(kApp, "name", text));
+    EXPECT_EQ(text, "kept");
+    StoreValue ignored;
+    EXPECT_FALSE(read_reg_value(kApp, "fresh", ignored));
+}
+
+TEST_F(StoreAccessTest, KeysAsDeepAsTheLimitAreMadeWalkedAndDeletedAndNoDeeper) {
+    // As deep as the depth or (on Windows) the length of the whole path allows.
+    std::string path = kStoreRoot;
+    while (key_path_fits(path + "\\k")) path += "\\k";
+    ASSERT_TRUE(create_reg_dword(path.c_str(), "deep", 1));
+    const std::string deeper = path + "\\k";
+    EXPECT_FALSE(create_reg_dword(deeper.c_str(), "deeper", 1));
+    EXPECT_FALSE(install_reg_key(deeper.c_str()));
+    EXPECT_FALSE(reg_key_exists(deeper.c_str()));
+    const std::string top = std::string(kStoreRoot) + "\\k";
+    EXPECT_TRUE(delete_reg_tree(top.c_str()));
+    EXPECT_FALSE(reg_key_exists(top.c_str()));
 }
 
 TEST_F(StoreAccessTest, StoredTerminatorMakesNoDifference) {

@@ -53,13 +53,24 @@ TEST_F(StoreTreeTest, KeysAreDirectoriesAndValuesAreTypedFiles) {
     EXPECT_EQ(read_file(app() / "@auto_update"), std::string("REG_DWORD\n\x1F\0\0\0", 14));
 }
 
-TEST_F(StoreTreeTest, KeysMadeForEveryUserIgnoreTheUmask) {
+TEST_F(StoreTreeTest, OnlyNotificationKeysAreOpenToEveryUserWhateverTheUmask) {
     ScopedUmask strict(077);
-    ASSERT_TRUE(create_reg_dword("SOFTWARE\\Quietway2\\notifications\\5", "state", 0));
-    const fs::path base = root() / "SOFTWARE";
-    EXPECT_EQ(mode_of(base), 0777u);
-    EXPECT_EQ(mode_of(base / "Quietway2" / "notifications" / "5"), 0777u);
-    EXPECT_EQ(mode_of(base / "Quietway2" / "notifications" / "5" / "@state"), 0666u);
+    ASSERT_TRUE(create_reg_dword("SOFTWARE\\Quietway2\\Notifications\\5", "state", 0));
+    ASSERT_TRUE(create_reg_dword("SOFTWARE\\Quietway2\\servers\\3", "status", 0));
+    ASSERT_TRUE(install_reg_key("SOFTWARE\\Quietway2\\notifications\\6"));
+    const fs::path base = root() / "SOFTWARE" / "Quietway2";
+    const std::pair<fs::path, mode_t> expected[] = {
+        {root() / "SOFTWARE", 0755},
+        {base, 0755},
+        {base / "Notifications", 0777},
+        {base / "Notifications" / "5", 0777},
+        {base / "Notifications" / "5" / "@state", 0666},
+        {base / "Notifications" / "6", 0777},
+        {base / "servers", 0755},
+        {base / "servers" / "3", 0755},
+        {base / "servers" / "3" / "@status", 0644},
+    };
+    for (const auto& [path, mode] : expected) EXPECT_EQ(mode_of(path), mode) << path;
 }
 
 TEST_F(StoreTreeTest, InstalledKeysAreWritableByTheOwnerOnly) {
@@ -163,6 +174,14 @@ TEST_F(StoreTreeTest, PathsWithEmptyOrOverlongNamesAreRefused) {
     EXPECT_FALSE(read_reg_string("SOFTWARE\\\\Quietway2", "x", text));
     EXPECT_FALSE(create_reg_dword(("SOFTWARE\\" + std::string(256, 'k')).c_str(), "x", 1));
     EXPECT_TRUE(create_reg_dword(("SOFTWARE\\" + std::string(255, 'k')).c_str(), "x", 1));
+    // The limits hold for the escaped file names: '/' takes three bytes.
+    EXPECT_FALSE(key_name_fits(std::string(100, '/')));
+    EXPECT_TRUE(key_name_fits(std::string(85, '/')));
+    EXPECT_FALSE(create_reg_dword(("SOFTWARE\\" + std::string(100, '/')).c_str(), "x", 1));
+    EXPECT_FALSE(create_reg_dword(kApp, std::string(255, 'v').c_str(), 1));
+    EXPECT_TRUE(create_reg_dword(kApp, std::string(254, 'v').c_str(), 1));
+    EXPECT_FALSE(value_name_fits(std::string(85, '/')));
+    EXPECT_FALSE(create_reg_dword(kApp, std::string(85, '/').c_str(), 1));
     // A single trailing backslash names the same key.
     EXPECT_TRUE(create_reg_dword("SOFTWARE\\Quietway2\\", "y", 2));
     uint32_t y = 0;

@@ -44,6 +44,12 @@ uint32_t general_number(const char* name) {
     return value;
 }
 
+std::string general_text(const char* name) {
+    std::string value = "<missing>";
+    get_setting_string("general", name, value);
+    return value;
+}
+
 uint32_t activated() {
     uint32_t value = 12345;
     EXPECT_TRUE(read_reg_dword(kServersPath, "activated", value));
@@ -310,6 +316,38 @@ TEST_F(RpcMethods, ApplyAccountClearsExpiryAndProvisions) {
                         R"("servers":)" +
                         kServers + "}"));
     EXPECT_EQ(engine_.calls(), (std::vector<std::string>{"account 12 pw \"x\"", "account bob "}));
+    // An account the store cannot hold is refused before anything changes.
+    ASSERT_TRUE(set_setting_string("general", "account_expires", "1767225600"));
+    engine_.account_result = true;
+    EXPECT_EQ(call(request("apply_account",
+                           R"({"user":"carol","password":")" + std::string(512, 'p') + "\"}")),
+              api_reply(R"({"error":9,"privacy_mode":0,"privacy_status":1,"same_user":0,)"
+                        R"("servers":)" +
+                        kServers + "}"));
+    EXPECT_EQ(engine_.calls().size(), 2u);
+    EXPECT_EQ(general_text("account_expires"), "1767225600");
+}
+
+TEST_F(RpcMethods, BytesThatAreNotUtf8ComeOutAsReplacementsAndEatNothing) {
+    seed_server("4", "Z\xE9rich", "Z\xC3\xBCrich", "", kServerReady);
+    ASSERT_TRUE(set_setting_string("general", "user", "Z\xE9rich"));
+    NotificationRecord notification;
+    notification.id = 7;
+    notification.title = "Z\xE9rich";
+    ASSERT_TRUE(create_notification(notification));
+
+    const std::string servers = call(request("get_servers"));
+    EXPECT_NE(
+        servers.find(R"({"activated":0,"address":"Z\u00fcrich","id":4,"name":"Z\ufffdrich",)"),
+        std::string::npos)
+        << servers;
+    EXPECT_NE(servers.find(R"("user":"Z\ufffdrich")"), std::string::npos) << servers;
+    EXPECT_NE(call(request("get_notifications")).find(R"("title":"Z\ufffdrich")"),
+              std::string::npos);
+    // Text the caller sent comes back the same way.
+    EXPECT_EQ(call(request("no_such_method", "", "\"Z\xE9rich\"")),
+              api_reply(R"({"error":{"code":-32601,"message":"Method not found."},)"
+                        R"("id":"Z\ufffdrich","jsonrpc":"2.0"})"));
 }
 
 TEST_F(RpcMethods, ActivationNeedsAReadyServer) {
@@ -338,11 +376,17 @@ TEST_F(RpcMethods, ActivationNeedsAReadyServer) {
     EXPECT_EQ(engine_.calls(), (std::vector<std::string>{"select 3", "select 1", "clear "}));
 }
 
-TEST_F(RpcMethods, UnconvertibleParamsChangeNothing) {
+TEST_F(RpcMethods, UnconvertibleOrOverlongParamsChangeNothing) {
     const std::string invalid =
         R"({"error":{"code":-32602,"message":"Invalid params."},"id":5,"jsonrpc":"2.0"})";
     const std::string before = snapshot();
+    const std::string too_long = "\"" + std::string(512, 'a') + "\"";
+    const std::string address_too_long = R"({"name":"x","address":)" + too_long + "}";
+    const std::string name_too_long = R"({"id":1,"address":"x","name":)" + too_long + "}";
     const std::pair<const char*, const char*> calls[] = {
+        {"set_general", R"({"auto_privacy":"fast"})"},  // the README's example
+        {"add_server", address_too_long.c_str()},
+        {"update_server", name_too_long.c_str()},
         {"set_general", R"({"auto_privacy":"1"})"},
         {"set_general", R"({"auto_privacy":0,"use_firewall":[1]})"},
         {"set_general", R"({"use_change_servers":4294967296})"},
@@ -365,6 +409,8 @@ TEST_F(RpcMethods, UnconvertibleParamsChangeNothing) {
                         R"("jsonrpc":"2.0"})"));
     EXPECT_EQ(snapshot(), before);
     EXPECT_TRUE(engine_.calls().empty());
+    EXPECT_NE(sandbox_.service_log().find("Text of 512 bytes for \"name\" refused"),
+              std::string::npos);
     // While connected, set_general does not look at its parameters at all.
     engine_.set_state(kPrivacyConnected);
     EXPECT_EQ(call(request("set_general", R"({"auto_privacy":"1"})")), api_reply(R"({"error":3})"));

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "common/store/store.h"
 #include "common/store/store_admin.h"
+#include "common/store/store_limits.h"
 #include "tests/support/child_process.h"
 #include "tests/support/concurrency_check.h"
 #include "tests/support/store_fixture.h"
@@ -184,6 +186,58 @@ TEST_F(RegToolTest, BadLinesAreReportedAndNothingIsApplied) {
     const auto missing = tool({"import", scratch_file("absent.reg")});
     EXPECT_EQ(missing.exit_code, 1);
     EXPECT_NE(missing.err.find("cannot read"), std::string::npos);
+}
+
+TEST_F(RegToolTest, ALineTheStoreCannotHoldStopsTheWholeImport) {
+    // As deep as the depth or (on Windows) the length of the whole path allows.
+    std::string deepest = "SOFTWARE\\Quietway2";
+    while (key_path_fits(deepest + "\\k")) deepest += "\\k";
+    const std::string header = "Windows Registry Editor Version 5.00\n";
+    const std::string first = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quietway2\\app]\n\"good\"=\"v\"\n";
+    const std::pair<std::string, std::string> bad_lines[] = {
+        {"[HKEY_LOCAL_MACHINE\\" + deepest + "\\k]", "key path "},
+        {"[HKEY_LOCAL_MACHINE\\SOFTWARE\\" + std::string(256, 'k') + "]", "key name too long"},
+#ifndef _WIN32
+        {"[HKEY_LOCAL_MACHINE\\SOFTWARE\\" + std::string(100, '/') + "]", "key name too long"},
+        {"\"" + std::string(300, 'v') + "\"=\"x\"", "value name too long"},
+#endif
+    };
+    const std::string file = scratch_file("bad.reg");
+    for (const auto& [line, message] : bad_lines) {
+        write_file(file, header + first + line + "\n");
+        const auto result = tool({"import", file});
+        EXPECT_EQ(result.exit_code, 1);
+        EXPECT_NE(result.err.find(file + ":4: " + message), std::string::npos) << result.err;
+        EXPECT_FALSE(reg_key_exists(kApp));
+    }
+    // As deep as the limit: imported, exported and deleted whole.
+    write_file(file, header + "[HKEY_LOCAL_MACHINE\\" + deepest + "]\n\"v\"=\"deep\"\n");
+    ASSERT_EQ(tool({"import", file}).exit_code, 0);
+    const auto exported = tool({"export", kStoreRoot, "-"});
+    EXPECT_EQ(exported.exit_code, 0) << exported.err;
+    EXPECT_NE(exported.out.find("\"v\"=\"deep\""), std::string::npos);
+    EXPECT_EQ(tool({"delete", kStoreRoot}).exit_code, 0);
+    EXPECT_FALSE(reg_key_exists(kStoreRoot));
+
+    const auto set = tool({"set", kApp, std::string(20000, 'v'), "--string", "x"});
+    EXPECT_EQ(set.exit_code, 1);
+    EXPECT_NE(set.err.find("value name too long for the store"), std::string::npos) << set.err;
+}
+
+TEST_F(RegToolTest, FloodsOfBadLinesAndHugeFilesAreCutShort) {
+    const std::string file = scratch_file("flood.reg");
+    std::string text = "REGEDIT4\n";
+    for (int i = 0; i < 5000; ++i) text += "garbage\n";
+    write_file(file, text);
+    const auto flood = tool({"import", file});
+    EXPECT_EQ(flood.exit_code, 1);
+    EXPECT_NE(flood.err.find("4980 more bad lines not shown"), std::string::npos) << flood.err;
+    EXPECT_EQ(std::count(flood.err.begin(), flood.err.end(), '\n'), 22);
+
+    write_file(file, "REGEDIT4\n" + std::string(16 * 1024 * 1024, ';'));
+    const auto huge = tool({"import", file});
+    EXPECT_EQ(huge.exit_code, 1);
+    EXPECT_NE(huge.err.find("larger than 16 MiB"), std::string::npos) << huge.err;
 }
 
 TEST_F(RegToolTest, ExportReportsValuesTheFormatCannotCarry) {
