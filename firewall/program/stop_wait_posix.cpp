@@ -89,6 +89,4 @@ void wait_for_key_or_stop() {
     }
 }
 
-unsigned last_error_code() { return static_cast<unsigned>(errno); }
-
 }  // namespace quietway

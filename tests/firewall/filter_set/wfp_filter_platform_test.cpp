@@ -158,6 +158,37 @@ TEST_F(WfpObjectsTest, StartHandsTheEngineExactlyTheFilterSetObjects) {
         EXPECT_EQ(permit.conditions[0].v4_mask, 0xFFFFFFFFu);
     }
     EXPECT_TRUE(log_.contains("Found 2 TAP adapters\n"));
+
+    // All of it in one read-write transaction of the session.
+    std::vector<std::string> sequence = {"begin 0", "add sublayer"};
+    sequence.insert(sequence.end(), 10, "add filter");
+    sequence.push_back("commit");
+    EXPECT_EQ(api_.sequence, sequence);
+    EXPECT_EQ(api_.committed_filters.size(), 10u);
+}
+
+TEST_F(WfpObjectsTest, AFailedAddAbortsTheTransactionAndCommitsNothing) {
+    api_.failing_filter_add = 3;  // the second adapter filter
+    WfpFirewall firewall(platform_);
+    firewall.AddPermitIP("203.0.113.7", kPermitRemoteAddress);
+    EXPECT_FALSE(firewall.StartFirewall());
+    EXPECT_EQ(firewall.start_status(), static_cast<DWORD>(FWP_E_INVALID_PARAMETER));
+    EXPECT_TRUE(
+        log_.contains_in_order({"FwpmFilterAdd0 failed with error: 2150760501",
+                                "AddRemoveTapFilter2 failed", "AddRemovePermitIPsFilter ok"}))
+        << log_.text();
+    // Every add is still tried, then the transaction is abandoned.
+    std::vector<std::string> sequence = {"begin 0", "add sublayer"};
+    sequence.insert(sequence.end(), 9, "add filter");
+    sequence.push_back("abort");
+    EXPECT_EQ(api_.sequence, sequence);
+    EXPECT_TRUE(api_.committed_filters.empty());
+
+    // Nothing was made, so nothing is deleted; the session still closes.
+    EXPECT_FALSE(firewall.StopFirewall());
+    EXPECT_TRUE(api_.deleted_filters.empty());
+    EXPECT_TRUE(api_.deleted_sublayers.empty());
+    EXPECT_EQ(api_.closed_engines, std::vector<HANDLE>{RecordingWfpApi::kEngine});
 }
 
 TEST_F(WfpObjectsTest, StopRemovesTheSameObjectsAndClosesTheSession) {

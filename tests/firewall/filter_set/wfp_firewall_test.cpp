@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -64,11 +65,16 @@ TEST_F(WfpFirewallTest, StartBuildsTheWholeSetInOrder) {
     firewall.AddPermitIP("127.0.0.1", kPermitLocalAddress);
     ASSERT_TRUE(firewall.StartFirewall());
 
+    // One transaction from the sublayer to the last filter.
     const std::vector<Kind> kinds = platform_.kinds();
-    ASSERT_GE(kinds.size(), 4u);
-    EXPECT_EQ(std::vector<Kind>(kinds.begin(), kinds.begin() + 4),
-              (std::vector<Kind>{Kind::find_adapters, Kind::open_engine, Kind::create_key,
-                                 Kind::add_sublayer}));
+    ASSERT_GE(kinds.size(), 5u);
+    EXPECT_EQ(std::vector<Kind>(kinds.begin(), kinds.begin() + 5),
+              (std::vector<Kind>{Kind::find_adapters, Kind::open_engine, Kind::begin,
+                                 Kind::create_key, Kind::add_sublayer}));
+    EXPECT_EQ(kinds.back(), Kind::commit);
+    EXPECT_TRUE(platform_.of_kind(Kind::abort).empty());
+    EXPECT_EQ(platform_.live_filters.size(), 10u);
+    EXPECT_EQ(firewall.start_status(), 0u);
     const PlatformCall sublayer = platform_.of_kind(Kind::add_sublayer).at(0);
     EXPECT_EQ(sublayer.name, L"QuietwayFirewall");
     EXPECT_EQ(sublayer.description, L"QuietwayFirewall");
@@ -145,15 +151,17 @@ TEST_F(WfpFirewallTest, NoVpnAdapterInstallsNothing) {
     WfpFirewall firewall(platform_);
     firewall.AddPermitIP("10.0.0.1", kPermitRemoteAddress);
     EXPECT_FALSE(firewall.StartFirewall());
+    EXPECT_EQ(firewall.start_status(), 22u);
     EXPECT_EQ(platform_.kinds(), std::vector<Kind>{Kind::find_adapters});
     EXPECT_TRUE(log_.contains("No TAP adapters found!"));
     EXPECT_FALSE(log_.contains("firewall interface created"));
 }
 
 TEST_F(WfpFirewallTest, UnreadableAdapterListFailsWithoutTheNoAdapterLine) {
-    platform_.adapter_list_readable = false;
+    platform_.adapter_list_status = 12;
     WfpFirewall firewall(platform_);
     EXPECT_FALSE(firewall.StartFirewall());
+    EXPECT_EQ(firewall.start_status(), 12u);
     EXPECT_EQ(platform_.kinds(), std::vector<Kind>{Kind::find_adapters});
     EXPECT_FALSE(log_.contains("No TAP adapters found!"));
 }
@@ -162,6 +170,7 @@ TEST_F(WfpFirewallTest, EngineThatCannotOpenFailsTheStart) {
     platform_.open_status = 1764;
     WfpFirewall firewall(platform_);
     EXPECT_FALSE(firewall.StartFirewall());
+    EXPECT_EQ(firewall.start_status(), 1764u);
     EXPECT_FALSE(firewall.engine_open());
     EXPECT_EQ(platform_.kinds(), (std::vector<Kind>{Kind::find_adapters, Kind::open_engine}));
     EXPECT_TRUE(log_.contains("Found 2 TAP adapters"));
@@ -172,6 +181,8 @@ TEST_F(WfpFirewallTest, FailedSublayerLeavesTheEngineOpenUntilStopped) {
     platform_.add_sublayer_status = 0x80320009;
     WfpFirewall firewall(platform_);
     EXPECT_FALSE(firewall.StartFirewall());
+    EXPECT_EQ(firewall.start_status(), 0x80320009u);
+    EXPECT_EQ(platform_.kinds().back(), Kind::abort);
     EXPECT_TRUE(firewall.engine_open());
     EXPECT_TRUE(firewall.sublayer_key().is_zero());
     EXPECT_TRUE(filters_added().empty());
@@ -192,54 +203,79 @@ TEST_F(WfpFirewallTest, KeyCreationFailureIsTwentyTwo) {
     EXPECT_TRUE(platform_.of_kind(Kind::add_sublayer).empty());
 }
 
-TEST_F(WfpFirewallTest, FailedPermitGroupIsLoggedAndTheOthersAreStillAdded) {
-    platform_.add_filter_status = [](const FilterRecord& filter) {
-        return filter.field == FilterField::remote_address && filter.match == FilterMatch::equal
-                   ? 5u
-                   : 0u;
+// Any failed add is logged with its group, every other group is still tried and logged,
+// and then the whole set is aborted: nothing is committed, and the start reports the
+// first failure.
+TEST_F(WfpFirewallTest, AFailedAddAbortsTheWholeSet) {
+    struct Case {
+        const char* failing;
+        std::function<bool(const FilterRecord&)> fails;
+        std::vector<const char*> lines;
     };
-    WfpFirewall firewall(platform_);
-    firewall.AddPermitIP("203.0.113.7", kPermitRemoteAddress);
-    firewall.AddPermitIP("127.0.0.1", kPermitLocalAddress);
-    EXPECT_TRUE(firewall.StartFirewall());
-    EXPECT_TRUE(log_.contains_in_order({"AddRemoveBlockAllFilter ok", "AddRemoveTapFilter2 ok",
-                                        "AddRemovePermitRangeIPsFilter ok",
-                                        "AddRemovePermitIPsFilter failed"}));
-    EXPECT_EQ(firewall.permit_list().front().filter_id, 0u);
-    EXPECT_NE(firewall.permit_list().back().filter_id, 0u);
+    const std::vector<Case> cases = {
+        {"IPv4 block",
+         [](const FilterRecord& f) {
+             return f.action == FilterAction::block && f.layer == FilterLayer::connect_v4;
+         },
+         {"AddRemoveBlockAllFilter failed", "AddRemoveTapFilter2 ok",
+          "AddRemovePermitRangeIPsFilter ok", "AddRemovePermitIPsFilter ok"}},
+        {"IPv6 adapter",
+         [](const FilterRecord& f) {
+             return f.field == FilterField::local_interface && f.layer == FilterLayer::connect_v6;
+         },
+         {"AddRemoveBlockAllFilter ok", "AddRemoveTapFilter2 failed",
+          "AddRemovePermitRangeIPsFilter ok", "AddRemovePermitIPsFilter ok"}},
+        {"permit entry",
+         [](const FilterRecord& f) {
+             return f.field == FilterField::remote_address && f.match == FilterMatch::equal;
+         },
+         {"AddRemoveBlockAllFilter ok", "AddRemoveTapFilter2 ok",
+          "AddRemovePermitRangeIPsFilter ok", "AddRemovePermitIPsFilter failed"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.failing);
+        RecordingFilterPlatform platform;
+        platform.adapters = {0x1111};
+        platform.add_filter_status = [&c](const FilterRecord& f) { return c.fails(f) ? 5u : 0u; };
+        LogCapture log;
+        WfpFirewall firewall(platform);
+        firewall.AddPermitIP("203.0.113.7", kPermitRemoteAddress);
+        firewall.AddPermitIP("127.0.0.1", kPermitLocalAddress);
+
+        EXPECT_FALSE(firewall.StartFirewall());
+        EXPECT_EQ(firewall.start_status(), 5u);
+        EXPECT_TRUE(log.contains_in_order({c.lines[0], c.lines[1], c.lines[2], c.lines[3]}))
+            << log.text();
+        EXPECT_EQ(platform.kinds().back(), Kind::abort);
+        EXPECT_TRUE(platform.of_kind(Kind::commit).empty());
+        EXPECT_TRUE(platform.live_filters.empty());
+        // A filter that failed is not logged as added.
+        EXPECT_EQ(log.contains("Permit all IPv6 traffic from TAP"),
+                  std::string(c.failing) != "IPv6 adapter");
+
+        // Nothing is left to remove; the permit entries stay until the stop.
+        EXPECT_TRUE(firewall.adapter_filter_ids().empty());
+        EXPECT_TRUE(firewall.sublayer_key().is_zero());
+        EXPECT_EQ(firewall.permit_list().front().filter_id, 0u);
+        EXPECT_FALSE(firewall.StopFirewall());
+        EXPECT_TRUE(platform.of_kind(Kind::delete_filter).empty());
+        EXPECT_FALSE(platform.engine_is_open);
+    }
 }
 
-TEST_F(WfpFirewallTest, FailedIpv4BlockIsNotReportedAsAStartedKillSwitch) {
-    platform_.add_filter_status = [](const FilterRecord& filter) {
-        return filter.action == FilterAction::block && filter.layer == FilterLayer::connect_v4 ? 5u
-                                                                                               : 0u;
-    };
-    WfpFirewall firewall(platform_);
-    EXPECT_EQ(firewall.OpenCloseEngine(true), 0u);
-    EXPECT_EQ(firewall.AddRemoveSubLayer(true), 0u);
-    EXPECT_EQ(firewall.AddRemoveBlockAllFilter(true), 5u);
-    EXPECT_TRUE(firewall.StopFirewall());
-
-    WfpFirewall second(platform_);
-    EXPECT_FALSE(second.StartFirewall());
-    EXPECT_TRUE(log_.contains("AddRemoveBlockAllFilter failed"));
-    // The other groups are still in place.
-    EXPECT_TRUE(log_.contains("AddRemovePermitRangeIPsFilter ok"));
-    EXPECT_EQ(second.adapter_filter_ids().size(), 4u);
-}
-
-TEST_F(WfpFirewallTest, AdapterFilterThatFailsIsNeitherLoggedAsAddedNorRecorded) {
-    platform_.add_filter_status = [](const FilterRecord& filter) {
-        return filter.field == FilterField::local_interface &&
-                       filter.layer == FilterLayer::connect_v6
-                   ? 87u
-                   : 0u;
-    };
-    WfpFirewall firewall(platform_);
-    ASSERT_TRUE(firewall.StartFirewall());
-    EXPECT_EQ(firewall.adapter_filter_ids().size(), 2u);
-    EXPECT_TRUE(log_.contains("AddRemoveTapFilter2 failed"));
-    EXPECT_FALSE(log_.contains("Permit all IPv6 traffic from TAP"));
+TEST_F(WfpFirewallTest, TransactionThatCannotBeginOrCommitFailsTheStart) {
+    for (const bool begin_fails : {true, false}) {
+        RecordingFilterPlatform platform;
+        platform.adapters = {0x1111};
+        (begin_fails ? platform.begin_status : platform.commit_status) = 0x80320017;
+        WfpFirewall firewall(platform);
+        firewall.AddPermitIP("203.0.113.7", kPermitRemoteAddress);
+        EXPECT_FALSE(firewall.StartFirewall());
+        EXPECT_EQ(firewall.start_status(), 0x80320017u);
+        EXPECT_EQ(platform.of_kind(Kind::add_sublayer).empty(), begin_fails);
+        EXPECT_EQ(platform.of_kind(Kind::abort).size(), begin_fails ? 0u : 1u);
+        EXPECT_TRUE(platform.live_filters.empty());
+    }
 }
 
 TEST_F(WfpFirewallTest, StopRemovesEverythingInOrderAndEmptiesThePermitList) {
@@ -306,6 +342,7 @@ TEST_F(WfpFirewallTest, StartingTwiceDoesNotOpenASecondEngine) {
     WfpFirewall firewall(platform_);
     ASSERT_TRUE(firewall.StartFirewall());
     EXPECT_FALSE(firewall.StartFirewall());
+    EXPECT_EQ(firewall.start_status(), 22u);
     EXPECT_EQ(platform_.of_kind(Kind::open_engine).size(), 1u);
     EXPECT_EQ(firewall.OpenCloseEngine(true), 22u);
 }

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "firewall/filter_set/vpn_device.h"
+
 namespace quietway::lab {
 
 // Runs a program to its end with standard output and error captured; its exit code, or -1 when
@@ -23,7 +25,8 @@ int run_program(const std::vector<std::string>& argv, std::string* output = null
 //   client tun     10.98.0.2/24 (the route to 10.98.0.0/24 goes through it)
 class NetnsLab {
 public:
-    static constexpr const char* kTunName = "qwtun0";
+    // Our VPN device, so that the kill switch permits it.
+    static constexpr const char* kTunName = kVpnDeviceName;
 
     NetnsLab();
     ~NetnsLab();

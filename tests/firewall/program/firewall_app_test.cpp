@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -146,17 +147,29 @@ TEST_F(FirewallAppTest, ADamagedLastIndexDoesNotHang) {
     EXPECT_EQ(permits_[1].address, address_of(203, 0, 113, 5));
 }
 
-TEST_F(FirewallAppTest, FailedStartIsLoggedAndTheProgramStillWaits) {
-    install_app_dir();
-    set_last_index(1);
-    add_server("1", "203.0.113.1");
-    platform_.adapters.clear();
-    EXPECT_EQ(run(), 0);
-    EXPECT_TRUE(log_.contains_in_order(
-        {"No TAP adapters found!", "Error starting firewall. GetLastError() 0x"}));
-    EXPECT_FALSE(log_.contains("Firewall started successfully"));
-    EXPECT_EQ(waits_, 1);
-    EXPECT_EQ(live_while_waiting_, 0u);
+TEST_F(FirewallAppTest, FailedStartLogsItsOwnStatusAndTheProgramStillWaits) {
+    struct Case {
+        bool adapters;
+        uint32_t filter_status;
+        const char* line;
+    };
+    for (const Case& c : {Case{false, 0, "No TAP adapters found!"},
+                          Case{true, 0x80320009, "AddRemoveBlockAllFilter failed"}}) {
+        install_app_dir();
+        set_last_index(1);
+        add_server("1", "203.0.113.1");
+        platform_.adapters = c.adapters ? std::vector<uint64_t>{7} : std::vector<uint64_t>{};
+        platform_.add_filter_status = [&c](const FilterRecord&) { return c.filter_status; };
+        waits_ = 0;
+        EXPECT_EQ(run(), 0);
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "Error starting firewall. GetLastError() 0x%X",
+                      c.adapters ? c.filter_status : 22u);
+        EXPECT_TRUE(log_.contains_in_order({c.line, expected})) << log_.text();
+        EXPECT_FALSE(log_.contains("Firewall started successfully"));
+        EXPECT_EQ(waits_, 1);
+        EXPECT_EQ(live_while_waiting_, 0u);
+    }
 }
 
 }  // namespace
