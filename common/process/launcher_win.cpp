@@ -7,8 +7,8 @@
 #include <string>
 
 #include "common/log/rotating_log.h"
-#include "common/process/launcher.h"
 #include "common/os/win_handle.h"
+#include "common/process/launcher.h"
 
 namespace quietway {
 namespace {

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "common/log/rotating_log.h"
+#include "common/os/win_handle.h"
 #include "common/process/command_line.h"
 #include "common/process/run_program.h"
-#include "common/os/win_handle.h"
 
 namespace quietway {
 namespace {
