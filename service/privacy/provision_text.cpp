@@ -1,0 +1,140 @@
+#include "service/privacy/provision_text.h"
+
+#include "firewall/filter_set/vpn_device.h"
+
+namespace quietway {
+namespace {
+
+std::string with_line_breaks(TargetForm form, const std::string& text) {
+    if (form == TargetForm::posix) return text;
+    // The Windows files are written in text mode: every "\n" is stored as CR LF.
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    for (char c : text) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string quote_escaped(const std::string& text) {
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (char c : text) {
+        if (c == '\\' || c == '"') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+std::string vpn_config_text(TargetForm form, const std::string& server_dir, const std::string& user,
+                            const std::string& address_ip, const std::string& vpn_port) {
+    const std::string d = quote_escaped(server_dir);
+    const std::string a = quote_escaped(server_dir + "auth.cfg");
+    std::string text = "client\n";
+    if (form == TargetForm::posix) {
+        // Our own device name lets the kill switch permit this tunnel and no other.
+        text += std::string("dev ") + kVpnDeviceName + "\ndev-type tun\nproto udp\n";
+        // A Linux client refuses the Windows-only option as fatal unless it is marked optional.
+        text += "setenv opt block-outside-dns\n";
+    } else {
+        text += "dev tun\nproto udp\nblock-outside-dns\n";
+    }
+    text += "remote " + address_ip + " " + vpn_port + "\n";
+    text += "resolv-retry infinite\nnobind\npersist-key\npersist-tun\n";
+    text += "ca \"" + d + "ca.crt\"\n";
+    text += "cert \"" + d + quote_escaped(user) + ".crt\"\n";
+    text += "key \"" + d + quote_escaped(user) + ".key\"\n";
+    text += "auth-user-pass \"" + a + "\"\n";
+    text += "remote-cert-tls server\n";
+    text += "tls-auth \"" + d + "ta.key\" 1\n";
+    text += "cipher DES-EDE3-CBC\n";
+    text += "comp-lzo\n";
+    text +=
+        "verb 3\nroute-method exe\nroute-delay 2\ntun-mtu 1500\ntun-mtu-extra 32\n"
+        "fragment 1468\nmssfix 1436\n";
+    return with_line_breaks(form, text);
+}
+
+std::string auth_text(TargetForm form, const std::string& user, const std::string& password) {
+    return with_line_breaks(form, user + "\n" + password);
+}
+
+std::string curl_user_option(const std::string& user, const std::string& password) {
+    std::string out = "user = \"";
+    for (char c : user + ":" + password) {
+        switch (c) {
+            case '\\':
+                out += "\\\\";
+                break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out + "\"\n";
+}
+
+std::string url_path_segment(const std::string& name) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : name) {
+        const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                                (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
+                                c == '~';
+        if (unreserved) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+bool is_host_text(const std::string& address) {
+    if (address.empty() || address[0] == '-') return false;
+    for (unsigned char c : address) {
+        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                        (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_';
+        if (!ok) return false;
+    }
+    return true;
+}
+
+size_t download_command_length(const std::string& bin_dir, const std::string& user,
+                               const std::string& password, const std::string& address,
+                               const std::string& ftp_port, const std::string& file,
+                               const std::string& server_dir) {
+    // "cd  /d \"B\" && curl.exe --ftp-ssl -k ftp://U:P@A:F/N -o \"S\\N\""
+    static const std::string kFixed =
+        std::string("cd  /d \"\" && curl.exe --ftp-ssl -k ftp://:@:/ -o \"\\\"");
+    return kFixed.size() + bin_dir.size() + user.size() + password.size() + address.size() +
+           ftp_port.size() + 2 * file.size() + server_dir.size();
+}
+
+size_t host_key_command_length(const std::string& bin_dir, const std::string& ssh_port,
+                               const std::string& user, const std::string& password,
+                               const std::string& address) {
+    // "cd /d \"B\" && echo y | plink.exe -ssh -P S -l U -pw P A"
+    static const std::string kFixed =
+        std::string("cd /d \"\" && echo y | plink.exe -ssh -P  -l  -pw  ");
+    return kFixed.size() + bin_dir.size() + ssh_port.size() + user.size() + password.size() +
+           address.size();
+}
+
+}  // namespace quietway

@@ -1,0 +1,76 @@
+// Stands in for curl and plink in the provisioning tests. Each run leaves one record in the
+// directory named by QUIETWAY_FAKE_TOOL_LOG: the program's name, its arguments, its standard
+// input and, for plink, the content of its password file. As curl it writes the file named
+// after -o, unless its URL contains the text of QUIETWAY_FAKE_CURL_FAIL.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace {
+
+std::string read_all(FILE* file) {
+    std::string text;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof(buffer), file)) > 0) text.append(buffer, n);
+    return text;
+}
+
+std::string read_path(const char* path) {
+    FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) return "<missing>";
+    std::string text = read_all(file);
+    std::fclose(file);
+    return text;
+}
+
+bool write_path(const std::string& path, const std::string& text) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return false;
+    std::fwrite(text.data(), 1, text.size(), file);
+    return std::fclose(file) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+    _setmode(_fileno(stdin), _O_BINARY);
+#endif
+    const std::string self = argv[0];
+    const bool is_curl = self.find("curl") != std::string::npos;
+    // Each field as "<length>:<bytes>;" so that line breaks and quotes stay exact.
+    std::string record;
+    const auto field = [&](const std::string& text) {
+        record += std::to_string(text.size()) + ":" + text + ";";
+    };
+    field(is_curl ? "curl" : "plink");
+    const char* output = nullptr;
+    const char* password_file = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        field(argv[i]);
+        if (i + 1 < argc && std::strcmp(argv[i], "-o") == 0) output = argv[i + 1];
+        if (i + 1 < argc && std::strcmp(argv[i], "-pwfile") == 0) password_file = argv[i + 1];
+    }
+    field("stdin=" + read_all(stdin));
+    if (password_file != nullptr) field("pwfile=" + read_path(password_file));
+
+    const char* log_dir = std::getenv("QUIETWAY_FAKE_TOOL_LOG");
+    if (log_dir != nullptr) {
+        std::random_device rd;
+        write_path(std::string(log_dir) + "/" + std::to_string(rd()) + std::to_string(rd()),
+                   record);
+    }
+    if (!is_curl) return 0;
+    // Fails for every URL that contains the variable's text.
+    const char* fail = std::getenv("QUIETWAY_FAKE_CURL_FAIL");
+    const std::string url = argc >= 4 ? argv[argc - 3] : "";
+    if (output == nullptr || (fail != nullptr && url.find(fail) != std::string::npos)) return 67;
+    return write_path(output, "fetched " + url) ? 0 : 23;
+}
