@@ -14,6 +14,7 @@ packages=(
   wine wine64 xvfb
   # tests: namespaces, firewall, loopback peers
   nftables iproute2 iputils-ping python3 file procps util-linux
+  gsettings-desktop-schemas dconf-gsettings-backend libglib2.0-bin dbus
 )
 
 missing=()
