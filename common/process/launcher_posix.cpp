@@ -14,29 +14,14 @@ namespace quietway {
 namespace {
 
 constexpr const char* kShell = "/bin/sh";
-constexpr const char* kConsoleSeat = "seat0";
-constexpr const char* kRuntimeRoot = "/run/user";
 
 }  // namespace
 
 bool run_in_user_session(const char* program) {
     if (program == nullptr || program[0] != '/') return false;
-    posix::ActiveSession session;
-    // The login screen also holds the seat; only a person's session counts.
-    if (!posix::find_active_session(kConsoleSeat, session) || session.session_class != "user") {
-        return false;
-    }
-    posix::UserIdentity user;
-    if (!posix::lookup_user(session.uid, user)) return false;
-    // The session's own display, authority and bus, as its leader got them at login.
-    std::vector<std::string> leader_env;
-    if (session.leader > 0) {
-        posix::read_environment_file("/proc/" + std::to_string(session.leader) + "/environ",
-                                     posix::kMaxEnvironmentFile, leader_env);
-    }
-    return posix::start_as_user(user, program,
-                                posix::session_environment(user, session, kRuntimeRoot,
-                                                           posix::desktop_variables(leader_env)));
+    posix::ConsoleUser console;
+    if (!posix::find_console_user(console)) return false;
+    return posix::start_as_user(console.user, program, console.env);
 }
 
 uint32_t run_shell_command(const char* command) {

@@ -10,6 +10,7 @@
 
 #include "common/log/rotating_log.h"
 #include "common/process/run_program.h"
+#include "common/process/run_program_posix.h"
 #include "common/process/spawn_posix.h"
 
 namespace quietway {
@@ -182,15 +183,24 @@ int supervise(pid_t pid, ChildIo& io, uint32_t time_limit_ms, bool& timed_out) {
 }  // namespace
 
 RunResult run_program(const std::vector<std::string>& args, const RunOptions& options) {
-    RunResult result;
     posix::SpawnRequest request;
     if (args.empty() || !posix::find_executable(args[0], request.path)) {
+        RunResult result;
         result.error = ENOENT;
         return result;
     }
+    request.args = args;
+    return posix::run_spawn_request(request, options);
+}
+
+namespace posix {
+
+RunResult run_spawn_request(SpawnRequest request, const RunOptions& options) {
+    RunResult result;
+    const std::string& name = request.args.empty() ? request.path : request.args[0];
     if (options.input.size() > kMaxProgramInput) {
         log("run_program: input of %d bytes for %s is too long, refused",
-            static_cast<int>(options.input.size()), args[0].c_str());
+            static_cast<int>(options.input.size()), name.c_str());
         result.error = E2BIG;
         return result;
     }
@@ -200,18 +210,17 @@ RunResult run_program(const std::vector<std::string>& args, const RunOptions& op
         result.error = static_cast<uint32_t>(errno);
         return result;
     }
-    request.args = args;
     request.stdin_fd = input.read_end();
     request.stdout_fd = options.output != nullptr ? output.write_end() : -1;
     request.stderr_fd = request.stdout_fd;
     request.new_process_group = true;
 
     SigpipeGuard sigpipe_guard;
-    const posix::SpawnResult started = posix::spawn_process(request);
+    const SpawnResult started = spawn_process(request);
     input.close_read();
     output.close_write();
     if (!started.ok) {
-        log("run_program: cannot start %s, error %d", args[0].c_str(), started.error);
+        log("run_program: cannot start %s, error %d", name.c_str(), started.error);
         result.error = static_cast<uint32_t>(started.error);
         return result;
     }
@@ -222,8 +231,9 @@ RunResult run_program(const std::vector<std::string>& args, const RunOptions& op
     sink.clear();
     ChildIo io(input, options.input, output, &sink);
     result.exit_code =
-        posix::exit_code_of(supervise(started.pid, io, options.time_limit_ms, result.timed_out));
+        exit_code_of(supervise(started.pid, io, options.time_limit_ms, result.timed_out));
     return result;
 }
 
+}  // namespace posix
 }  // namespace quietway

@@ -251,4 +251,18 @@ bool start_as_user(const UserIdentity& user, const std::string& program,
     return started.ok;
 }
 
+bool find_console_user(ConsoleUser& out) {
+    ActiveSession session;
+    // The login screen also holds the seat; only a person's session counts.
+    if (!find_active_session("seat0", session) || session.session_class != "user") return false;
+    if (!lookup_user(session.uid, out.user)) return false;
+    std::vector<std::string> leader_env;
+    if (session.leader > 0) {
+        read_environment_file("/proc/" + std::to_string(session.leader) + "/environ",
+                              kMaxEnvironmentFile, leader_env);
+    }
+    out.env = session_environment(out.user, session, "/run/user", desktop_variables(leader_env));
+    return true;
+}
+
 }  // namespace quietway::posix

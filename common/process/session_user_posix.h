@@ -48,6 +48,16 @@ std::vector<std::string> session_environment(const UserIdentity& user, const Act
                                              const std::string& runtime_root,
                                              const std::vector<std::string>& desktop = {});
 
+// The person at the console seat (seat0, never the login screen) and the environment of their
+// session, with the display, authority and bus their session's leader got at login.
+struct ConsoleUser {
+    UserIdentity user;
+    std::vector<std::string> env;
+};
+
+// False when nobody is logged in at the console.
+bool find_console_user(ConsoleUser& out);
+
 // Starts `program` without arguments as `user` with exactly `env`, in the user's home
 // directory, in a new session, detached from the caller (no zombie, no waiting).
 bool start_as_user(const UserIdentity& user, const std::string& program,

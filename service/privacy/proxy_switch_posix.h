@@ -3,21 +3,12 @@
 #include <string>
 #include <vector>
 
-#include "common/process/spawn_posix.h"
+#include "common/process/session_user_posix.h"
 
 // The Linux side of the proxy switch: the desktop's proxy settings (org.gnome.system.proxy),
 // changed by the user's own settings tool inside the user's session, so that the desktop's
 // settings service writes the user's files and tells running programs.
 namespace quietway::posix {
-
-// Who to act as, and the environment of their session (session bus, runtime directory).
-struct DesktopUser {
-    UserIdentity user;
-    std::vector<std::string> env;
-};
-
-// The person at the console seat and their session's environment. False when nobody is.
-bool find_console_user(DesktopUser& out);
 
 // Longest a single run of the settings tool may take; a session bus that does not answer
 // must not hold up the caller for good.
@@ -26,6 +17,6 @@ inline constexpr unsigned kSettingsToolTimeLimitMs = 10000;
 // Sets the desktop proxy of `who`: "manual" with HTTP and HTTPS on 127.0.0.1 and `port` and
 // local names bypassed, or "none". True when the settings read back the new mode afterwards.
 // `on` with a `port` that is not a port number changes nothing and gives false.
-bool apply_desktop_proxy(const DesktopUser& who, const std::string& port, bool on);
+bool apply_desktop_proxy(const ConsoleUser& who, const std::string& port, bool on);
 
 }  // namespace quietway::posix

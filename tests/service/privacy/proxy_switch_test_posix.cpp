@@ -66,7 +66,7 @@ public:
     }
 
     bool ready() const { return ready_; }
-    const posix::DesktopUser& user() const { return who_; }
+    const posix::ConsoleUser& user() const { return who_; }
     std::filesystem::path settings_file() const { return home_ / ".config/dconf/user"; }
 
     // A key's value as the settings tool prints it, read as nobody by a separate route.
@@ -88,7 +88,7 @@ private:
     std::filesystem::path runtime() const { return home_ / "run"; }
 
     TempDir home_;
-    posix::DesktopUser who_;
+    posix::ConsoleUser who_;
     pid_t bus_pid_ = -1;
     bool ready_ = false;
 };
@@ -145,7 +145,7 @@ TEST_F(DesktopProxy, WithoutASessionBusReportsFailureAndKeepsNothing) {
     ASSERT_TRUE(desktop.ready());
     // The tool exits with 0 when the bus does not answer; only the mode read back tells.
     EXPECT_FALSE(posix::apply_desktop_proxy(desktop.user(), "50000", true));
-    posix::DesktopUser without_address = desktop.user();
+    posix::ConsoleUser without_address = desktop.user();
     std::erase_if(without_address.env, [](const std::string& e) {
         return e.rfind("DBUS_SESSION_BUS_ADDRESS=", 0) == 0;
     });
