@@ -346,10 +346,16 @@ bool ServersManager::record_host_key(const std::string& id, const Account& accou
                                            "exit"};
     std::string output;
     RunOptions options;
-    options.input = "y\n";
     options.time_limit_ms = kHostKeyLimitMs;
     options.output = &output;
-    {
+    // A key already in the cache needs no write: in batch mode plink only reads the cache, so
+    // such runs need not wait for each other. A server that let the batch run time out gets
+    // no second, locked run that every other server would wait for.
+    std::vector<std::string> batch = args;
+    batch.insert(batch.begin() + 1, "-batch");
+    const RunResult known = run_program(batch, options);
+    if (known.started && !known.timed_out && known.exit_code != 0) {
+        options.input = "y\n";
         std::lock_guard<std::mutex> lock(host_key_cache_mutex);
         run_program(args, options);
     }

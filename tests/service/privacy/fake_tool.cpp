@@ -1,7 +1,8 @@
 // Stands in for curl and plink in the provisioning tests. Each run leaves one record in the
 // directory named by QUIETWAY_FAKE_TOOL_LOG: the program's name, its arguments, its standard
 // input and, for plink, the content of its password file. As curl it writes the file named
-// after -o, unless its URL contains the text of QUIETWAY_FAKE_CURL_FAIL.
+// after -o, unless its URL contains the text of QUIETWAY_FAKE_CURL_FAIL; as plink it keeps
+// the host keys it was told to store.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -58,7 +59,8 @@ int main(int argc, char** argv) {
         if (i + 1 < argc && std::strcmp(argv[i], "-o") == 0) output = argv[i + 1];
         if (i + 1 < argc && std::strcmp(argv[i], "-pwfile") == 0) password_file = argv[i + 1];
     }
-    field("stdin=" + read_all(stdin));
+    const std::string input = read_all(stdin);
+    field("stdin=" + input);
     if (password_file != nullptr) field("pwfile=" + read_path(password_file));
 
     const char* log_dir = std::getenv("QUIETWAY_FAKE_TOOL_LOG");
@@ -67,7 +69,17 @@ int main(int argc, char** argv) {
         write_path(std::string(log_dir) + "/" + std::to_string(rd()) + std::to_string(rd()),
                    record);
     }
-    if (!is_curl) return 0;
+    if (!is_curl) {
+        // plink: a host key is known once an interactive run answered "y"; batch runs stop
+        // at an unknown one.
+        const std::string known = std::string(log_dir != nullptr ? log_dir : ".") + "/known-" +
+                                  (argc >= 3 ? argv[argc - 2] : "");
+        bool batch = false;
+        for (int i = 1; i < argc; ++i) batch = batch || std::strcmp(argv[i], "-batch") == 0;
+        if (batch) return read_path(known.c_str()) == "<missing>" ? 1 : 0;
+        if (input == "y\n") write_path(known, "y");
+        return 0;
+    }
     // Fails for every URL that contains the variable's text.
     const char* fail = std::getenv("QUIETWAY_FAKE_CURL_FAIL");
     const std::string url = argc >= 4 ? argv[argc - 3] : "";
