@@ -1,11 +1,15 @@
 // Stands in for a tunnel program in the child-runner tests. Runs its arguments as a script:
 // "out:TEXT" and "err:TEXT" write TEXT to standard output or error at once, "sleep:MS" pauses,
-// "exit:N" ends with code N and "hang" waits to be terminated. The script ends with code 0.
+// "exit:N" ends with code N, "hang" waits to be terminated and "deaf" ignores SIGTERM from then
+// on (Linux). The script ends with code 0.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#ifndef _WIN32
+#include <csignal>
+#endif
 
 namespace {
 
@@ -29,6 +33,10 @@ int main(int argc, char** argv) {
             pause_ms(std::strtol(step + 6, nullptr, 10));
         } else if (std::strncmp(step, "exit:", 5) == 0) {
             return static_cast<int>(std::strtol(step + 5, nullptr, 10));
+#ifndef _WIN32
+        } else if (std::strcmp(step, "deaf") == 0) {
+            std::signal(SIGTERM, SIG_IGN);
+#endif
         } else if (std::strcmp(step, "hang") == 0) {
             pause_ms(120000);
         } else {
