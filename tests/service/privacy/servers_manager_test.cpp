@@ -246,6 +246,28 @@ TEST_F(ServersManagerTest, PresentFilesAreNotDownloadedAgain) {
     EXPECT_TRUE(fs::is_directory(server_dir("1") + kSep + "sub"));
 }
 
+TEST_F(ServersManagerTest, UpdateServersPreparesOnlyInitialServersAndSelectsNothing) {
+    add_server("1", "10.0.0.1", kServerReady);
+    add_server("2", "10.0.0.2", kServerInitial);
+    add_server("3", "10.0.0.3", kServerFailed);
+    add_server("4", "10.0.0.4", kServerInitial);
+    ASSERT_TRUE(manager_.init());
+    ASSERT_TRUE(manager_.update_servers());
+    EXPECT_EQ(activated(), 0u);
+    EXPECT_EQ(status_of("1"), kServerReady);
+    EXPECT_EQ(status_of("2"), kServerReady);
+    EXPECT_EQ(status_of("3"), kServerFailed);
+    EXPECT_EQ(status_of("4"), kServerReady);
+    const std::vector<std::string> curl = runs("curl");
+    ASSERT_EQ(curl.size(), 8u);
+    for (const std::string& run : curl) {
+        EXPECT_TRUE(run.find("ftp://10.0.0.2:") != std::string::npos ||
+                    run.find("ftp://10.0.0.4:") != std::string::npos)
+            << run;
+        EXPECT_NE(run.find(field("stdin=" + curl_user_option("bob", "old"))), std::string::npos);
+    }
+}
+
 TEST_F(ServersManagerTest, WhatDoesNotFitFailsTheServerAndRunsNothing) {
     add_server("1", "10.0.0.1");
     add_server("2", "-oProxyCommand=touch");
