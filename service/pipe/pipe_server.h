@@ -1,0 +1,82 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <memory>
+
+#include "service/pipe/mutex.h"
+#include "service/pipe/pipe_channel.h"
+
+namespace quietway {
+
+class PipeWorker;
+
+class PipeWorkerObserver {
+public:
+    virtual ~PipeWorkerObserver() = default;
+    // Ends every other worker of the same client id; false when `worker` was itself told to
+    // stop before it got there.
+    virtual bool kill_duplicates(PipeWorker& worker) = 0;
+    virtual bool on_request(int command, int& result) = 0;
+};
+
+class PipeServerObserver {
+public:
+    virtual ~PipeServerObserver() = default;
+    virtual bool on_pipe_command(int command, int& result) = 0;
+};
+
+// One connected client, served on a thread of its own.
+class PipeWorker {
+public:
+    explicit PipeWorker(PipeWorkerObserver& observer) : observer(observer) {}
+
+    void run();
+
+    std::atomic<int32_t> id{0};
+    PipeConnection pipe;
+    StopSignal stop_event;
+    PipeWorkerObserver& observer;
+    std::atomic<bool> running{true};
+    std::atomic<bool> stop_requested{false};
+
+private:
+    enum class ReadResult { kRequest, kNone, kPeerGone };
+    ReadResult read_request(uint8_t (&bytes)[24]);
+    void write_reply(int result);
+};
+
+class PipeServer : public PipeWorkerObserver {
+public:
+    explicit PipeServer(PipeServerObserver& observer);
+    ~PipeServer() override;
+    PipeServer(const PipeServer&) = delete;
+    PipeServer& operator=(const PipeServer&) = delete;
+
+    bool start();
+    void stop();
+
+    bool kill_duplicates(PipeWorker& worker) override;
+    bool on_request(int command, int& result) override;
+
+    bool running() const { return running_.load(); }
+    // Workers in the list, ended ones included until the next clean-up.
+    size_t worker_count();
+
+private:
+    void run();
+    bool serve();
+    void stop_all_workers();
+
+    StopSignal stop_event_;
+    std::atomic<bool> running_{true};
+    std::atomic<bool> stop_requested_{false};
+    std::atomic<bool> started_{false};
+    const char* pipe_name_;
+    std::list<std::unique_ptr<PipeWorker>> workers_;
+    Mutex lock_;
+    PipeServerObserver& observer_;
+};
+
+}  // namespace quietway
