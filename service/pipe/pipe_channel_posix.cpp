@@ -19,6 +19,7 @@ namespace {
 
 constexpr char kDefaultPath[] = "/run/quietway/qwaypipe";
 constexpr int kBacklog = 16;
+constexpr int kResourceRetryMs = 100;
 
 // Waits until `fd` is ready for `events` or the stop signal fires; false when stopped.
 bool wait_ready(int fd, short events, int stop_fd, int& error) {
@@ -204,6 +205,10 @@ AcceptOutcome PipeListener::accept(PipeConnection& connection, const StopSignal&
     const int client = ::accept4(state_->socket.get(), nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) {
         outcome.error = errno;
+        // Out of descriptors or memory the socket stays readable: pace the retries.
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            ::poll(nullptr, 0, kResourceRetryMs);
+        }
         return outcome;
     }
     connection.state().socket.reset(client);
