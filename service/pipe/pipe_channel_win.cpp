@@ -13,12 +13,13 @@ constexpr DWORD kMaxInstances = 10;
 constexpr DWORD kBufferSize = 4096;
 constexpr DWORD kDefaultTimeoutMs = 600000;
 
-// Waits for an overlapped operation or the stop signal. When the stop wins, the operation is
-// cancelled and waited for, because the kernel still writes into `overlapped` until then.
+// Waits for an overlapped operation, and for the stop signal when there is one. When the stop
+// wins, the operation is cancelled and waited for, because the kernel still writes into
+// `overlapped` until then.
 IoOutcome finish_overlapped(HANDLE file, OVERLAPPED& overlapped, HANDLE stop) {
     IoOutcome outcome;
     HANDLE events[2] = {overlapped.hEvent, stop};
-    const DWORD waited = WaitForMultipleObjects(2, events, FALSE, INFINITE);
+    const DWORD waited = WaitForMultipleObjects(stop != nullptr ? 2 : 1, events, FALSE, INFINITE);
     DWORD bytes = 0;
     if (waited == WAIT_OBJECT_0 + 1) {
         CancelIo(file);
@@ -33,6 +34,24 @@ IoOutcome finish_overlapped(HANDLE file, OVERLAPPED& overlapped, HANDLE stop) {
         outcome.error = static_cast<int>(GetLastError());
     }
     return outcome;
+}
+
+// Runs one overlapped call (`start` issues it) with a fresh manual-reset event.
+template <class Start>
+IoOutcome overlapped_io(HANDLE file, HANDLE stop, Start start) {
+    IoOutcome outcome;
+    WinHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!event.valid()) {
+        outcome.error = static_cast<int>(GetLastError());
+        return outcome;
+    }
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event.get();
+    if (!start(&overlapped) && GetLastError() != ERROR_IO_PENDING) {
+        outcome.error = static_cast<int>(GetLastError());
+        return outcome;
+    }
+    return finish_overlapped(file, overlapped, stop);
 }
 
 bool is_peer_gone(int error) {
@@ -61,48 +80,19 @@ PipeConnection::~PipeConnection() = default;
 void PipeConnection::close() { state_->pipe.reset(); }
 
 IoOutcome PipeConnection::read(uint8_t* buffer, size_t size, const StopSignal& stop) {
-    WinHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    IoOutcome outcome;
-    if (!event.valid()) {
-        outcome.error = static_cast<int>(GetLastError());
-        return outcome;
-    }
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = event.get();
     const HANDLE pipe = state_->pipe.get();
-    if (!ReadFile(pipe, buffer, static_cast<DWORD>(size), nullptr, &overlapped) &&
-        GetLastError() != ERROR_IO_PENDING) {
-        outcome.error = static_cast<int>(GetLastError());
-    } else {
-        outcome = finish_overlapped(pipe, overlapped, stop.state().event.get());
-    }
+    IoOutcome outcome = overlapped_io(pipe, stop.state().event.get(), [&](OVERLAPPED* overlapped) {
+        return ReadFile(pipe, buffer, static_cast<DWORD>(size), nullptr, overlapped);
+    });
     outcome.peer_gone = outcome.kind == IoOutcome::kFailed && is_peer_gone(outcome.error);
     return outcome;
 }
 
 IoOutcome PipeConnection::write(const uint8_t* buffer, size_t size) {
-    WinHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    IoOutcome outcome;
-    if (!event.valid()) {
-        outcome.error = static_cast<int>(GetLastError());
-        return outcome;
-    }
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = event.get();
     const HANDLE pipe = state_->pipe.get();
-    if (!WriteFile(pipe, buffer, static_cast<DWORD>(size), nullptr, &overlapped) &&
-        GetLastError() != ERROR_IO_PENDING) {
-        outcome.error = static_cast<int>(GetLastError());
-        return outcome;
-    }
-    DWORD bytes = 0;
-    if (GetOverlappedResult(pipe, &overlapped, &bytes, TRUE)) {
-        outcome.kind = IoOutcome::kDone;
-        outcome.bytes = bytes;
-    } else {
-        outcome.error = static_cast<int>(GetLastError());
-    }
-    return outcome;
+    return overlapped_io(pipe, nullptr, [&](OVERLAPPED* overlapped) {
+        return WriteFile(pipe, buffer, static_cast<DWORD>(size), nullptr, overlapped);
+    });
 }
 
 struct PipeListener::State {
@@ -133,38 +123,25 @@ bool PipeListener::create_instance(int& error) {
 }
 
 AcceptOutcome PipeListener::accept(PipeConnection& connection, const StopSignal& stop) {
-    AcceptOutcome outcome;
     // A connect event of its own, waited on together with the stop event: sharing the stop
     // event would let a stop that lands before the connect starts be reset and lost.
-    WinHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    if (!event.valid()) {
-        outcome.error = static_cast<int>(GetLastError());
+    const HANDLE pipe = state_->instance.get();
+    const IoOutcome waited =
+        overlapped_io(pipe, stop.state().event.get(),
+                      [&](OVERLAPPED* overlapped) { return ConnectNamedPipe(pipe, overlapped); });
+    AcceptOutcome outcome;
+    if (waited.kind == IoOutcome::kStopped) {
+        outcome.kind = AcceptOutcome::kStopped;
         return outcome;
     }
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = event.get();
-    const HANDLE pipe = state_->instance.get();
-    bool connected = ConnectNamedPipe(pipe, &overlapped) != FALSE;
-    if (!connected) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_PIPE_CONNECTED) {
-            connected = true;  // the client came before the connect: no completion follows
-        } else if (error == ERROR_IO_PENDING) {
-            const IoOutcome waited = finish_overlapped(pipe, overlapped, stop.state().event.get());
-            if (waited.kind == IoOutcome::kStopped) {
-                outcome.kind = AcceptOutcome::kStopped;
-                return outcome;
-            }
-            connected = waited.kind == IoOutcome::kDone || waited.error == ERROR_PIPE_CONNECTED;
-            outcome.error = waited.error;
-        } else {
-            outcome.error = static_cast<int>(error);
-        }
-    }
-    if (connected) {
+    // A client that came before the connect is reported as already connected, and no
+    // completion follows: it is served like any other.
+    if (waited.kind == IoOutcome::kDone || waited.error == ERROR_PIPE_CONNECTED) {
         connection.state().pipe.reset(state_->instance.release());
         outcome.kind = AcceptOutcome::kConnected;
+        return outcome;
     }
+    outcome.error = waited.error;
     return outcome;
 }
 
