@@ -4,6 +4,7 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@ namespace {
 constexpr char kDefaultPath[] = "/run/quietway/qwaypipe";
 constexpr int kBacklog = 16;
 constexpr int kResourceRetryMs = 100;
+constexpr int kSendLimitSeconds = 5;
 
 // Waits until `fd` is ready for `events` or the stop signal fires; false when stopped.
 bool wait_ready(int fd, short events, int stop_fd, int& error) {
@@ -211,6 +213,10 @@ AcceptOutcome PipeListener::accept(PipeConnection& connection, const StopSignal&
         }
         return outcome;
     }
+    // A client that sends requests but never reads its replies must not hold a worker (and
+    // with it the server's stop) in a full socket buffer for ever.
+    const timeval send_limit{kSendLimitSeconds, 0};
+    ::setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, &send_limit, sizeof(send_limit));
     connection.state().socket.reset(client);
     outcome.kind = AcceptOutcome::kConnected;
     return outcome;

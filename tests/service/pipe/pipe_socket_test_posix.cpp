@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "common/os/unique_fd.h"
 #include "tests/service/pipe/pipe_test_fixture.h"
@@ -82,6 +83,22 @@ TEST_F(PipeSocketTest, LiveServersSocketIsNotTakenOver) {
     second.stop();
     EXPECT_TRUE(log_.contains("CreatePipe failed error="));
     EXPECT_TRUE(answers());  // the first server still owns the path
+}
+
+TEST_F(PipeSocketTest, ClientThatNeverReadsRepliesDoesNotHoldTheStop) {
+    start();
+    auto channel = connect();
+    std::thread flood([&] {
+        while (send(*channel, make_request(3, true))) {
+        }
+    });
+    // The replies fill both socket buffers; the worker gives the blocked one up.
+    EXPECT_TRUE(
+        wait_until([&] { return log_.contains("write pipe error="); }, std::chrono::seconds(60)));
+    server_->stop();  // closes the client, which ends the flood
+    flood.join();
+    EXPECT_TRUE(log_.contains("PipeServer stoped"));
+    server_.reset();
 }
 
 }  // namespace
