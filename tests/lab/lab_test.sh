@@ -8,46 +8,23 @@
 set -uo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-LAB_SH=$ROOT/scripts/lab.sh
-LAB_DIR=${QUIETWAY_LAB_DIR:-$ROOT/build/lab}
 REG_TOOL=${1:-}
-failures=0
-passed=0
-children=()
+# shellcheck source=tests/lab/lab_test_lib.sh
+. "$ROOT/tests/lab/lab_test_lib.sh"
 
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-check() {
-    local what=$1
-    shift
-    if "$@"; then
-        echo "ok: $what"
-        passed=$((passed + 1))
-    else fail "$what"; fi
-}
-
-[ "$(id -u)" = 0 ] || { echo "FAIL: the lab test needs root"; exit 1; }
-brought_up=0
-if ! "$LAB_SH" status >/dev/null 2>&1; then
-    "$LAB_SH" up || { echo "FAIL: scripts/lab.sh up"; exit 1; }
-    brought_up=1
-fi
+lab_require_root
+lab_ensure_up
 WORK=$(mktemp -d /tmp/qwlab-test.XXXXXX)
 
 finish() {
-    local pid
-    for pid in "${children[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
+    lab_stop_children
     rm -rf "$WORK"
-    if [ $brought_up = 1 ]; then
-        "$LAB_SH" down || fail "scripts/lab.sh down"
+    if lab_down; then
         check "down leaves no namespace" bash -c '! ip netns list | grep -q "^qwlab-"'
         check "down leaves no mount" bash -c "! grep -q -e qwlab -e '$LAB_DIR' /proc/mounts"
         check "down leaves no process" no_lab_process
     fi
-    echo "$passed checks passed, $failures failed"
-    [ $failures -eq 0 ]
+    lab_summary
 }
 trap 'finish; exit $?' EXIT
 
@@ -63,13 +40,7 @@ no_lab_process() {
 
 # shellcheck source=/dev/null
 . "$LAB_DIR/lab.env"
-C() { ip netns exec "$LAB_CLIENT_NS" "$@"; }
 
-# curl and OpenVPN config strings: backslash and double quote escaped.
-quoted() {
-    local s=${1//\\/\\\\}
-    printf '"%s"' "${s//\"/\\\"}"
-}
 url_name() { python3 -c 'import sys, urllib.parse; print(urllib.parse.quote(sys.argv[1], safe=""))' "$1"; }
 
 # Fetches NAME over FTPS into DIR; the credentials go through standard input, never argv.
@@ -99,54 +70,15 @@ rc=$?
 check "bad password: FTPS login refused (curl 67, got $rc)" [ $rc = 67 ]
 
 echo "== OpenVPN: the client configuration the provisioning writes"
-# Writes the configuration (Linux form: our device, no block-outside-dns) into DIR, whose
-# key files came over FTPS above.
+# Writes the configuration into DIR, whose key files came over FTPS above.
 write_vpn_config() {
     local dir=$1 ip=$2 user=$3 password=$4
     printf '%s\n%s' "$user" "$password" >"$dir/auth.cfg"
     chmod 600 "$dir/auth.cfg"
-    cat >"$dir/vpn_conf.ovpn" <<EOF
-client
-dev qwaytun0
-dev-type tun
-proto udp
-setenv opt block-outside-dns
-remote $ip $LAB_VPN_PORT
-resolv-retry infinite
-nobind
-persist-key
-persist-tun
-ca $(quoted "$dir/ca.crt")
-cert $(quoted "$dir/$user.crt")
-key $(quoted "$dir/$user.key")
-auth-user-pass $(quoted "$dir/auth.cfg")
-remote-cert-tls server
-tls-auth $(quoted "$dir/ta.key") 1
-cipher DES-EDE3-CBC
-comp-lzo
-verb 3
-route-method exe
-route-delay 2
-tun-mtu 1500
-tun-mtu-extra 32
-fragment 1468
-mssfix 1436
-EOF
+    lab_vpn_config "$dir" "$ip" "$user" >"$dir/vpn_conf.ovpn"
 }
 
-# Starts a client and waits (bounded) until it completes, fails authentication or exits.
-# Leaves the pid in vpn_pid; the outcome is in the log.
-start_vpn() {
-    local dir=$1
-    ip netns exec "$LAB_CLIENT_NS" openvpn --config "$dir/vpn_conf.ovpn" >"$dir/openvpn.log" 2>&1 &
-    vpn_pid=$!
-    children+=("$vpn_pid")
-    for _ in $(seq 300); do
-        grep -q -e "Initialization Sequence Completed" -e AUTH_FAILED "$dir/openvpn.log" && return
-        kill -0 "$vpn_pid" 2>/dev/null || return
-        sleep 0.1
-    done
-}
+start_vpn() { lab_vpn_start "$1/vpn_conf.ovpn" "$1/openvpn.log"; }
 
 stop_vpn() {
     kill "$vpn_pid" 2>/dev/null
@@ -156,13 +88,6 @@ stop_vpn() {
 }
 
 has_tun() { C ip link show qwaytun0 >/dev/null 2>&1; }
-
-ping_peer() {
-    for _ in 1 2 3 4 5; do
-        C ping -c 1 -W 2 "$LAB_TUNNEL_PEER" >/dev/null 2>&1 && return 0
-    done
-    return 1
-}
 
 for case in "user $LAB_SERVER_IP" "user $LAB_SERVER2_IP" "odd $LAB_SERVER_IP"; do
     set -- $case
@@ -174,7 +99,7 @@ for case in "user $LAB_SERVER_IP" "user $LAB_SERVER2_IP" "odd $LAB_SERVER_IP"; d
     check "$account: OpenVPN to $ip completes" \
         grep -q "Initialization Sequence Completed" "$dir/openvpn.log"
     check "$account: the tunnel device is qwaytun0" has_tun
-    check "$account: the tunnel peer answers ping through $ip" ping_peer
+    check "$account: the tunnel peer answers ping through $ip" lab_ping_peer
     stop_vpn
     grep -q "Initialization Sequence Completed" "$dir/openvpn.log" || tail -n 15 "$dir/openvpn.log"
 done

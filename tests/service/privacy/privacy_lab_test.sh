@@ -10,58 +10,24 @@
 set -uo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
-LAB_SH=$ROOT/scripts/lab.sh
-LAB_DIR=${QUIETWAY_LAB_DIR:-$ROOT/build/lab}
 TOOL=$1
 REG=$2
-failures=0
-passed=0
-vpn_pid=
+# shellcheck source=tests/lab/lab_test_lib.sh
+. "$ROOT/tests/lab/lab_test_lib.sh"
 
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-check() {
-    local what=$1
-    shift
-    if "$@"; then
-        echo "ok: $what"
-        passed=$((passed + 1))
-    else fail "$what"; fi
-}
-
-[ "$(id -u)" = 0 ] || { echo "FAIL: the lab test needs root"; exit 1; }
-brought_up=0
-if ! "$LAB_SH" status >/dev/null 2>&1; then
-    "$LAB_SH" up || { echo "FAIL: scripts/lab.sh up"; exit 1; }
-    brought_up=1
-fi
+lab_require_root
+lab_ensure_up
 WORK=$(mktemp -d /tmp/qwprivacy-test.XXXXXX)
 
 finish() {
-    [ -n "$vpn_pid" ] && kill "$vpn_pid" 2>/dev/null && wait "$vpn_pid" 2>/dev/null
-    rm -rf "$WORK"
-    if [ $brought_up = 1 ]; then "$LAB_SH" down || fail "scripts/lab.sh down"; fi
-    echo "$passed checks passed, $failures failed"
-    [ $failures -eq 0 ]
+    lab_stop_children
+    lab_clean_up
 }
 trap 'finish; exit $?' EXIT
 
-set -a
-# shellcheck source=/dev/null
-. "$LAB_DIR/lab.env"
-set +a
-C() { ip netns exec "$LAB_CLIENT_NS" "$@"; }
+lab_export_env
 
-# A private store seeded from the lab, with the data directory in the test's own space; plink's
-# host-key cache and the log there too.
-export QUIETWAY_REGISTRY=$WORK/registry QUIETWAY_LOG_DIR=$WORK/log HOME=$WORK/home
-mkdir -p "$QUIETWAY_LOG_DIR" "$HOME"
-KEY='HKEY_LOCAL_MACHINE\SOFTWARE\Quietway2'
-"$REG" import "$LAB_REG" >/dev/null || { fail "lab.reg imports"; exit 1; }
-DATA=$WORK/data
-"$REG" set "$KEY\\app" app_data --string "$DATA" || fail "app_data set"
+lab_private_store
 status_of() { "$REG" query "$KEY\\servers\\$1" status; }
 activated() { "$REG" query "$KEY\\servers" activated; }
 
@@ -73,57 +39,13 @@ for name in id x; do
     chmod 755 "$CANARY/$name"
 done
 
-quoted() {
-    local s=${1//\\/\\\\}
-    printf '"%s"' "${s//\"/\\\"}"
-}
-# The configuration written for server directory DIR (Linux form), independently of the code.
-expected_config() {
-    local dir=$1 ip=$2 user=$3
-    cat <<END
-client
-dev qwaytun0
-dev-type tun
-proto udp
-setenv opt block-outside-dns
-remote $ip $LAB_VPN_PORT
-resolv-retry infinite
-nobind
-persist-key
-persist-tun
-ca $(quoted "$dir/ca.crt")
-cert $(quoted "$dir/$user.crt")
-key $(quoted "$dir/$user.key")
-auth-user-pass $(quoted "$dir/auth.cfg")
-remote-cert-tls server
-tls-auth $(quoted "$dir/ta.key") 1
-cipher DES-EDE3-CBC
-comp-lzo
-verb 3
-route-method exe
-route-delay 2
-tun-mtu 1500
-tun-mtu-extra 32
-fragment 1468
-mssfix 1436
-END
-}
-
+# Runs an OpenVPN client on CONFIG until the tunnel peer answers ping through it (or not).
 ping_through() {
     local config=$1 log=$2
-    ip netns exec "$LAB_CLIENT_NS" openvpn --config "$config" >"$log" 2>&1 &
-    vpn_pid=$!
-    for _ in $(seq 300); do
-        grep -q -e "Initialization Sequence Completed" -e AUTH_FAILED "$log" && break
-        kill -0 "$vpn_pid" 2>/dev/null || break
-        sleep 0.1
-    done
+    lab_vpn_start "$config" "$log"
     local ok=1
-    for _ in 1 2 3 4 5; do
-        C ping -c 1 -W 2 "$LAB_TUNNEL_PEER" >/dev/null 2>&1 && { ok=0; break; }
-    done
-    kill "$vpn_pid" 2>/dev/null
-    wait "$vpn_pid" 2>/dev/null
+    lab_ping_peer && ok=0
+    lab_stop_children
     vpn_pid=
     [ $ok = 0 ] || tail -n 15 "$log"
     return $ok
@@ -163,7 +85,7 @@ for account in user odd; do
         check "$account: auth.cfg of server $id" cmp -s "$dir/auth.cfg" <(printf '%s\n%s' "$user" "$password")
         check "$account: auth.cfg of server $id is root's only" [ "$(stat -c %a "$dir/auth.cfg")" = 600 ]
         check "$account: vpn_conf.ovpn of server $id" \
-            cmp -s "$dir/vpn_conf.ovpn" <(expected_config "$dir" "$ip" "$user")
+            cmp -s "$dir/vpn_conf.ovpn" <(lab_vpn_config "$dir" "$ip" "$user")
         check "$account: no password file left in server $id" [ ! -e "$dir/plink.pw" ]
         printf '%s' "$password" >"$WORK/pw" && chmod 600 "$WORK/pw"
         check "$account: plink -batch to $ip finds the host key" \

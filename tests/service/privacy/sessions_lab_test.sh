@@ -10,59 +10,29 @@
 set -uo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
-LAB_SH=$ROOT/scripts/lab.sh
-LAB_DIR=${QUIETWAY_LAB_DIR:-$ROOT/build/lab}
 TOOL=$1
 PROVISION=$2
 REG=$3
-failures=0
-passed=0
 tool_pid=
+# shellcheck source=tests/lab/lab_test_lib.sh
+. "$ROOT/tests/lab/lab_test_lib.sh"
 
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-check() {
-    local what=$1
-    shift
-    if "$@"; then
-        echo "ok: $what"
-        passed=$((passed + 1))
-    else fail "$what"; fi
-}
-
-[ "$(id -u)" = 0 ] || { echo "FAIL: the lab test needs root"; exit 1; }
-brought_up=0
-if ! "$LAB_SH" status >/dev/null 2>&1; then
-    "$LAB_SH" up >/dev/null || { echo "FAIL: scripts/lab.sh up"; exit 1; }
-    brought_up=1
-fi
+lab_require_root
+lab_quiet=1
+lab_ensure_up
 WORK=$(mktemp -d /tmp/qwsessions-test.XXXXXX)
 
 finish() {
     exec 3>&- 2>/dev/null
     [ -n "$tool_pid" ] && wait "$tool_pid" 2>/dev/null
-    rm -rf "$WORK"
-    if [ $brought_up = 1 ]; then "$LAB_SH" down >/dev/null || fail "scripts/lab.sh down"; fi
-    echo "$passed checks passed, $failures failed"
-    [ $failures -eq 0 ]
+    lab_clean_up
 }
 trap 'finish; exit $?' EXIT
 
-set -a
-# shellcheck source=/dev/null
-. "$LAB_DIR/lab.env"
-set +a
-C() { ip netns exec "$LAB_CLIENT_NS" "$@"; }
+lab_export_env
 
-export QUIETWAY_REGISTRY=$WORK/registry QUIETWAY_LOG_DIR=$WORK/log HOME=$WORK/home
-mkdir -p "$QUIETWAY_LOG_DIR" "$HOME"
+lab_private_store
 LOG=$QUIETWAY_LOG_DIR/QuietwayService.log
-KEY='HKEY_LOCAL_MACHINE\SOFTWARE\Quietway2'
-"$REG" import "$LAB_REG" >/dev/null || { fail "lab.reg imports"; exit 1; }
-DATA=$WORK/data
-"$REG" set "$KEY\\app" app_data --string "$DATA" || fail "app_data set"
 SERVER_DIR=$DATA/conf/$LAB_SERVER_ID
 PWFILE=$SERVER_DIR/ssh_tunnel.pw
 
@@ -93,10 +63,6 @@ seen() {
 }
 statuses() { grep -x 'status [0-9]' "$OUT" | tr '\n' ' '; }
 nothing_of() { ! pgrep -f -- "$1" >/dev/null; }
-ping_peer() {
-    for _ in 1 2 3 4 5; do C ping -c 1 -W 2 "$LAB_TUNNEL_PEER" >/dev/null 2>&1 && return 0; done
-    return 1
-}
 # The name of the proxy that answered a request sent through the local forward.
 proxy_name() {
     local name
@@ -119,7 +85,7 @@ echo "== OpenVPN"
 begin vpn "$LAB_SERVER_ID" vpn
 check "vpn: connected" seen "status 3" 60
 check "vpn: status 2 then 3" [ "$(statuses)" = "status 2 status 3 " ]
-check "vpn: ping through the tunnel" ping_peer
+check "vpn: ping through the tunnel" lab_ping_peer
 check "vpn: the log holds the completion line" grep -q "Vpn completed token found" "$LOG"
 end
 check "vpn: stop gives status 1" [ "$(statuses)" = "status 2 status 3 status 1 " ]
