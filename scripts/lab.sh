@@ -296,10 +296,10 @@ make_namespaces() {
     step "veth client-server" ip link add c0 netns "$NS_CLIENT" type veth peer name s0 netns "$NS_SERVER"
     step "veth client-server2" ip link add c1 netns "$NS_CLIENT" type veth peer name s1 netns "$NS_SERVER"
     step "veth client-refuse" ip link add c2 netns "$NS_CLIENT" type veth peer name r0 netns "$NS_REFUSE"
-    local spec
-    for spec in "$NS_CLIENT c0 $CLIENT_IP" "$NS_CLIENT c1 $CLIENT2_IP" "$NS_CLIENT c2 $REFUSE_CLIENT_IP" \
+    local iface
+    for iface in "$NS_CLIENT c0 $CLIENT_IP" "$NS_CLIENT c1 $CLIENT2_IP" "$NS_CLIENT c2 $REFUSE_CLIENT_IP" \
         "$NS_SERVER s0 $SERVER_IP" "$NS_SERVER s1 $SERVER2_IP" "$NS_REFUSE r0 $REFUSE_IP"; do
-        set -- $spec
+        set -- $iface
         step "address $3 in $1" ip -n "$1" addr add "$3/24" dev "$2"
         step "link $2 in $1" ip -n "$1" link set "$2" up
     done
