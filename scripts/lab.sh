@@ -103,6 +103,16 @@ daemon_pid() {
     printf '%s\n' "$pid"
 }
 
+# While starting, the recorded pid may still be "ip netns exec" before it entered the
+# namespace, so only life is checked here; a dead child lingers as a zombie until reaped.
+daemon_alive() {
+    local pid stat
+    read -r pid <"$RUN/$1.pid" 2>/dev/null && [[ $pid =~ ^[0-9]+$ ]] || return 1
+    read -r stat <"/proc/$pid/stat" 2>/dev/null || return 1
+    stat=${stat##*) }
+    [ "${stat%% *}" != Z ]
+}
+
 check_root() { [ "$(id -u)" = 0 ] || die "must run as root (namespaces, daemons, mounts)"; }
 
 # Paths go into passwd, OpenVPN's script line and .reg strings unquoted.
@@ -336,7 +346,7 @@ await() {
     shift 2
     local deadline=$((SECONDS + 20))
     until "$@" >/dev/null 2>&1; do
-        if ! daemon_pid "$name" "$ns" >/dev/null; then
+        if ! daemon_alive "$name"; then
             tail -n 20 "$LOGS/$name.log" >&2
             die "$name exited while starting (log: $LOGS/$name.log)"
         fi
