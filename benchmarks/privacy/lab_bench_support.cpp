@@ -49,10 +49,9 @@ int enter_lab(const char* prefix, std::filesystem::path& work) {
     return 0;
 }
 
-bool seed_settings(const std::filesystem::path& dir) {
+bool seed_settings(const std::filesystem::path& dir, const std::string& app_dir) {
     setenv(kRegistryEnv, (dir / "registry").c_str(), 1);
-    return put("app", "app_dir", env("LAB_APP_DIR")) &&
-           put("app", "app_data", (dir / "data").string()) &&
+    return put("app", "app_dir", app_dir) && put("app", "app_data", (dir / "data").string()) &&
            put("conf", "ftp_port", env("LAB_FTP_PORT")) &&
            put("conf", "vpn_port", env("LAB_VPN_PORT")) &&
            put("conf", "proxy_port", env("LAB_PROXY_PORT")) &&

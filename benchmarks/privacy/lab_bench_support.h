@@ -15,8 +15,9 @@ std::string env(const char* name);
 // 0, or the exit status after saying on stderr what is missing.
 int enter_lab(const char* prefix, std::filesystem::path& work);
 
-// Points the store at a fresh registry below `dir` and writes the lab's program and data
-// directories, its ports and an empty account, with no server activated.
-bool seed_settings(const std::filesystem::path& dir);
+// Points the store at a fresh registry below `dir` and writes `app_dir` as the program
+// directory, a data directory below `dir`, the lab's ports and an empty account, with no
+// server activated.
+bool seed_settings(const std::filesystem::path& dir, const std::string& app_dir);
 
 }  // namespace quietway::lab_bench

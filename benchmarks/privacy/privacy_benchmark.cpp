@@ -19,7 +19,7 @@ using lab_bench::env;
 
 // A fresh store and data directory below `dir` with `count` lab servers.
 bool seed(const fs::path& dir, int count) {
-    bool ok = lab_bench::seed_settings(dir);
+    bool ok = lab_bench::seed_settings(dir, env("LAB_APP_DIR"));
     for (int id = 1; ok && id <= count; ++id) {
         const std::string ip = env(id % 2 == 1 ? "LAB_SERVER_IP" : "LAB_SERVER2_IP");
         ok = create_server(ServerRecord{id, "lab " + std::to_string(id), ip, "", 0});
