@@ -12,6 +12,7 @@
 
 #include "common/log/rotating_log.h"
 #include "common/process/process_kill.h"
+#include "common/process/process_kill_posix.h"
 
 namespace quietway {
 namespace {
@@ -82,7 +83,9 @@ bool runs_image(const std::string& proc_dir, const std::string& name) {
     return false;
 }
 
-std::vector<pid_t> processes_running(const std::string& name) {
+// Every process but this one that `wanted` accepts, given its /proc directory.
+template <class Predicate>
+std::vector<pid_t> processes_where(Predicate wanted) {
     std::vector<pid_t> found;
     std::unique_ptr<DIR, int (*)(DIR*)> proc(::opendir("/proc"), ::closedir);
     if (!proc) return found;
@@ -91,9 +94,7 @@ std::vector<pid_t> processes_running(const std::string& name) {
         char* end = nullptr;
         const long pid = std::strtol(entry->d_name, &end, 10);
         if (end == entry->d_name || *end != '\0' || pid <= 0 || pid == self) continue;
-        if (runs_image(std::string("/proc/") + entry->d_name, name)) {
-            found.push_back(static_cast<pid_t>(pid));
-        }
+        if (wanted(std::string("/proc/") + entry->d_name)) found.push_back(static_cast<pid_t>(pid));
     }
     return found;
 }
@@ -115,6 +116,23 @@ void wait_until_ended(const std::vector<pid_t>& pids) {
     }
 }
 
+// Sends SIGKILL to each and waits briefly for them to be gone; false when one could not be
+// signalled.
+bool end_processes(const std::vector<pid_t>& pids, const char* what) {
+    bool all_ended = true;
+    std::vector<pid_t> signalled;
+    for (const pid_t pid : pids) {
+        if (::kill(pid, SIGKILL) == 0 || errno == ESRCH) {
+            signalled.push_back(pid);
+        } else {
+            log("cannot end %s (pid %d), error %d", what, static_cast<int>(pid), errno);
+            all_ended = false;
+        }
+    }
+    wait_until_ended(signalled);
+    return all_ended;
+}
+
 }  // namespace
 
 bool kill_processes_by_name(const std::string& name) {
@@ -122,20 +140,19 @@ bool kill_processes_by_name(const std::string& name) {
         log("kill_processes_by_name: invalid image name, nothing ended");
         return false;
     }
-    const std::vector<pid_t> pids = processes_running(name);
-    bool all_ended = true;
-    std::vector<pid_t> signalled;
-    for (const pid_t pid : pids) {
-        if (::kill(pid, SIGKILL) == 0 || errno == ESRCH) {
-            signalled.push_back(pid);
-        } else {
-            log("kill_processes_by_name: cannot end %s (pid %d), error %d", name.c_str(),
-                static_cast<int>(pid), errno);
-            all_ended = false;
-        }
-    }
-    wait_until_ended(signalled);
+    const std::vector<pid_t> pids =
+        processes_where([&](const std::string& dir) { return runs_image(dir, name); });
+    const bool all_ended = end_processes(pids, name.c_str());
     return !pids.empty() && all_ended;
+}
+
+size_t kill_processes_by_command_line(const CommandLinePredicate& matches) {
+    const std::vector<pid_t> pids = processes_where([&](const std::string& dir) {
+        const std::vector<std::string> args = command_line_of(dir);
+        return !args.empty() && matches(args);
+    });
+    end_processes(pids, "process");
+    return pids.size();
 }
 
 }  // namespace quietway

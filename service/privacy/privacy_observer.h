@@ -1,11 +1,8 @@
 #pragma once
 
-namespace quietway {
+#include "service/privacy/privacy_status.h"
 
-// Privacy status values, as the application stores them.
-inline constexpr int kPrivacyStopped = 1;
-inline constexpr int kPrivacyConnecting = 2;
-inline constexpr int kPrivacyConnected = 3;
+namespace quietway {
 
 // Privacy event values.
 inline constexpr int kPrivacyEventAdapterRestarted = 0;

@@ -3,12 +3,9 @@
 #include <cstdint>
 #include <string>
 
-namespace quietway {
+#include "service/privacy/privacy_status.h"
 
-// Privacy status values of the running session.
-inline constexpr int32_t kPrivacyStopped = 1;
-inline constexpr int32_t kPrivacyConnecting = 2;
-inline constexpr int32_t kPrivacyConnected = 3;
+namespace quietway {
 
 // The service's privacy state as the control API reports it.
 struct PrivacyState {

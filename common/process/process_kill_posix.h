@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace quietway {
+
+// Decides from a process's command line (program first) whether it is to be ended.
+using CommandLinePredicate = std::function<bool(const std::vector<std::string>&)>;
+
+// Ends, by SIGKILL, every process but the caller whose command line `matches` accepts, and
+// waits briefly for them to be gone. Returns how many were found.
+size_t kill_processes_by_command_line(const CommandLinePredicate& matches);
+
+}  // namespace quietway
