@@ -1,102 +1,134 @@
 #!/usr/bin/env bash
-# The kill switch at work, end to end, in a throwaway network namespace: builds the Linux
-# programs, seeds a private settings store with the default settings and two servers, starts
-# quietway_firewall for them and shows which connections still get out. Needs root.
+# Quietway doing its job, end to end, against the lab's real VPN servers (network namespaces
+# of their own; nothing touches this machine's interfaces): builds the programs, brings the lab
+# up, runs the engine (quietway_service) on a private settings store, applies the account,
+# connects through OpenVPN with the kill switch, shows traffic going through the tunnel and a
+# connection outside it blocked, switches to the SSH tunnel and shows the proxy path, stops,
+# and leaves nothing behind. Needs root.
 #
-# Usage: scripts/demo.sh
-set -euo pipefail
+# Usage: scripts/demo.sh      (QUIETWAY_BUILD_DIR names the build tree; default build/linux)
+set -uo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=$root/build/linux
-work=$(mktemp -d /tmp/quietway-demo.XXXXXX)
-client=qw-demo-client-$$
-server=qw-demo-server-$$
-listed=10.98.0.1      # a server in the list: reachable through the kill switch
-unlisted=10.98.0.9    # any other address: blocked
-port=8080
-pids=()
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=${QUIETWAY_BUILD_DIR:-$ROOT/build/linux}
+# shellcheck source=tests/lab/lab_test_lib.sh
+. "$ROOT/tests/lab/lab_test_lib.sh"
+# shellcheck source=tests/service/app/engine_lab_lib.sh
+. "$ROOT/tests/service/app/engine_lab_lib.sh"
 
 say() { printf '\n--- %s\n' "$*"; }
-
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  ip netns del "$client" 2>/dev/null || true
-  ip netns del "$server" 2>/dev/null || true
-  rm -rf "$work"
+show() { sed 's/^/    /'; }
+die() {
+    echo "demo: FAILED: $*" >&2
+    [ -z "${ENGINE_LOG:-}" ] || { echo "the engine's last log lines:" >&2; tail -n 15 "$ENGINE_LOG" | show >&2; }
+    exit 1
 }
-trap cleanup EXIT
+WORK=
+cleanup() {
+    say "cleaning up: the engine, its tunnels, the private store, the lab"
+    engine_clean_up
+    local left
+    left=$(tunnel_pids)
+    [ -z "$WORK" ] || rm -rf "$WORK"
+    lab_down >/dev/null && echo "    lab down"
+    if [ -z "$left" ]; then echo "    no engine or tunnel program of the demo is left running"; else
+        echo "    still running: $left" >&2
+    fi
+}
 
 if [ "$(id -u)" -ne 0 ]; then
-  echo "demo: run as root (it creates network namespaces and firewall tables)" >&2
-  exit 1
+    echo "demo: run as root (the lab uses network namespaces, the kill switch nftables)" >&2
+    exit 1
 fi
 
-say "installing what is missing and building"
-"$root/scripts/setup.sh" >/dev/null
-cmake -S "$root" -B "$build" -G Ninja >/dev/null
-cmake --build "$build" --target quietway_firewall quietway_reg >/dev/null
-reg=$build/tools/quietway_reg/quietway_reg
-firewall=$build/firewall/program/quietway_firewall
+say "installing what is missing and building the engine"
+"$ROOT/scripts/setup.sh" | show
+[ -f "$BUILD/build.ninja" ] ||
+    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null ||
+    die "cmake configure"
+cmake --build "$BUILD" --target quietway_service quietway_reg quietway_ctl >/dev/null || die "build"
+SERVICE=$BUILD/service/app/quietway_service
+REG=$BUILD/tools/quietway_reg/quietway_reg
+CTL=$BUILD/tools/quietway_ctl/quietway_ctl
 
-say "a private settings store with the default settings and two servers"
-export QUIETWAY_REGISTRY=$work/registry QUIETWAY_LOG_DIR=$work/logs
-mkdir -p "$QUIETWAY_REGISTRY" "$QUIETWAY_LOG_DIR"
-"$reg" import "$root/packaging/defaults/quietway-defaults.reg"
-"$reg" set 'SOFTWARE\Quietway2\servers\1' name --string "Demo server one"
-"$reg" set 'SOFTWARE\Quietway2\servers\1' address_ip --string "$listed"
-"$reg" set 'SOFTWARE\Quietway2\servers\2' name --string "Demo server two"
-"$reg" set 'SOFTWARE\Quietway2\servers\2' address_ip --string 10.98.0.2
-"$reg" set 'SOFTWARE\Quietway2\servers' last_index --dword 2
-"$reg" query 'SOFTWARE\Quietway2\servers\1'
+WORK=$(mktemp -d /tmp/quietway-demo.XXXXXX)
+trap cleanup EXIT
+lab_quiet=1
+brought_up=0
+say "bringing up the lab: OpenVPN and SSH servers on 10.99.0.1 and 10.99.1.1, reached from the namespace qwlab-c"
+if "$LAB_SH" status >/dev/null 2>&1; then
+    echo "    the lab is already up (and stays up afterwards)"
+else
+    brought_up=1
+    "$LAB_SH" up 2>&1 | show
+    [ "${PIPESTATUS[0]}" = 0 ] || die "scripts/lab.sh up"
+fi
+lab_export_env
+engine_store
+ctl() { C "$CTL" "$@"; }
+echo "    a private settings store seeded from the lab: $QUIETWAY_REGISTRY"
+echo "    OpenVPN mode (general\\mode 2), kill switch on (general\\use_firewall 1)"
 
-say "two namespaces joined by a veth pair, a tun device for the tunnel; the server side answers on $listed and $unlisted"
-ip netns add "$client"
-ip netns add "$server"
-ip link add qwd-c$$ netns "$client" type veth peer name qwd-s$$ netns "$server"
-ip -n "$client" addr add 10.98.0.100/24 dev qwd-c$$
-ip -n "$server" addr add "$listed"/24 dev qwd-s$$
-ip -n "$server" addr add "$unlisted"/24 dev qwd-s$$
-for ns in "$client" "$server"; do
-  ip -n "$ns" link set lo up
-done
-ip -n "$client" link set qwd-c$$ up
-# Our tunnel device (kVpnDeviceName): the kill switch lets everything through it.
-ip -n "$client" tuntap add mode tun name qwaytun0
-ip -n "$server" link set qwd-s$$ up
-ip netns exec "$server" python3 -m http.server "$port" --bind 0.0.0.0 --directory "$work" \
-  >/dev/null 2>&1 &
-pids+=($!)
-sleep 1
+say "starting the engine: quietway_service -f inside the lab's client namespace"
+engine_start || die "the engine did not start"
+grep -e "Quietway2 Service running" "$ENGINE_LOG" | tail -n 1 | show
+echo "    quietway_ctl status: $(ctl status)"
+
+say "applying the account through the control API (JSON-RPC apply_account): fetches each server's keys"
+reply=$(rpc apply_account "{\"user\":$(quoted "$LAB_USER"),\"password\":$(quoted "$LAB_PASSWORD")}")
+[ "$(member error "$reply")" = 0 ] || die "apply_account answered $reply"
+python3 -c 'import json, sys
+for s in json.loads(sys.stdin.read())["servers"]:
+    mark = "  <- activated" if s["activated"] else ""
+    print("server %d  %-20s %-10s %s%s" % (s["id"], s["name"], s["address"], s.get("status", "?"), mark))' \
+    <<<"$reply" | show
+
+say "connecting: start_privacy through the API, OpenVPN with the kill switch"
+rpc start_privacy >/dev/null
+wait_status 3 60 || die "no connection"
+echo "    quietway_ctl status: $(ctl status)"
+echo "    connected to $(member server_ip "$(rpc get_active_server_state)")"
+C ip -brief address show dev qwaytun0 | show
+
+say "traffic through the tunnel: ping the VPN server's tunnel address $LAB_TUNNEL_PEER"
+C ping -c 3 -W 2 "$LAB_TUNNEL_PEER" | grep -e "bytes from" -e "packet loss" | show
 
 try() {
-  if ip netns exec "$client" timeout 2 bash -c "exec 3<>/dev/tcp/$1/$port" 2>/dev/null; then
-    echo "  connect to $1:$port  -> gets out"
-  else
-    echo "  connect to $1:$port  -> blocked"
-  fi
+    if reaches "$1" "$2"; then echo "    connect to $1:$2  -> gets out"; else
+        echo "    connect to $1:$2  -> blocked"
+    fi
 }
+say "the kill switch: only the tunnel and the active server get out"
+try "$LAB_SERVER_IP" "$LAB_SSH_PORT"
+try "$LAB_SERVER2_IP" "$LAB_SSH_PORT"
+echo "    the engine's nftables table in the client namespace:"
+C nft list tables | show
 
-say "without the kill switch"
-try "$listed"; try "$unlisted"
+say "stopping the tunnel (stop_privacy): the kill switch goes with it"
+rpc stop_privacy >/dev/null
+wait_status 1 60 || die "the tunnel did not stop"
+echo "    quietway_ctl status: $(ctl status)"
+echo "    tables left: $(C nft list tables | wc -l)"
+try "$LAB_SERVER2_IP" "$LAB_SSH_PORT"
 
-say "starting quietway_firewall in the client namespace"
-ip netns exec "$client" "$firewall" </dev/null &
-pids+=($!)
-for _ in $(seq 50); do
-  grep -q "Firewall started successfully" "$QUIETWAY_LOG_DIR/Firewall.log" 2>/dev/null && break
-  sleep 0.1
-done
-sed 's/^/  log: /' "$QUIETWAY_LOG_DIR/Firewall.log"
+say "switching to the SSH tunnel: the engine is restarted with general\\mode 0"
+engine_stop TERM
+set_general mode 0 || die "mode 0"
+engine_start || die "the engine did not start in SSH mode"
+rpc start_privacy >/dev/null
+wait_status 3 60 || die "the SSH tunnel did not come up"
+echo "    quietway_ctl status: $(ctl status)"
+echo "    a web request through the engine's local proxy port 127.0.0.1:50000 for http://127.0.0.1:$LAB_PROXY_PORT/,"
+echo "    a page only the SSH server itself can reach (its own loopback):"
+C curl -s -m 5 -i -x http://127.0.0.1:50000 "http://127.0.0.1:$LAB_PROXY_PORT/" |
+    tr -d '\r' | grep -i -e '^HTTP/' -e '^X-Lab-Proxy' -e '^lab proxy' | awk '!seen[$0]++' | show
+echo "    (X-Lab-Proxy: the lab's proxy on the server answered, so the request went through the tunnel)"
 
-say "with the kill switch"
-try "$listed"; try "$unlisted"
-echo "  tables in the client namespace:"
-ip netns exec "$client" nft list tables | sed 's/^/    /'
-
-say "ending quietway_firewall: its table goes with it"
-kill "${pids[-1]}"
-wait "${pids[-1]}" 2>/dev/null || true
-unset 'pids[-1]'
-ip netns exec "$client" nft list tables | sed 's/^/    /'
-try "$listed"; try "$unlisted"
+say "stopping: stop_privacy through the API, then the engine itself (SIGTERM)"
+rpc stop_privacy >/dev/null
+wait_status 1 60 || die "the SSH tunnel did not stop"
+echo "    quietway_ctl status: $(ctl status)"
+engine_stop TERM
+echo "    quietway_service exited with status $ENGINE_STATUS (the service host's code for a completed run); its last log lines:"
+tail -n 4 "$ENGINE_LOG" | show
+echo "    quietway_ctl status now: $(ctl status 2>&1)"
