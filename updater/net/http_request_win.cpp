@@ -1,0 +1,77 @@
+#include <windows.h>
+#include <wininet.h>
+
+#include "updater/net/http_request.h"
+
+namespace quietway {
+
+struct HttpRequest::Impl {
+    HINTERNET session = nullptr;
+    HINTERNET request = nullptr;
+};
+
+HttpRequest::HttpRequest() : impl_(std::make_unique<Impl>()) {}
+
+HttpRequest::~HttpRequest() {
+    if (impl_->request != nullptr) InternetCloseHandle(impl_->request);
+    if (impl_->session != nullptr) InternetCloseHandle(impl_->session);
+}
+
+bool HttpRequest::attempt_connect() { return InternetAttemptConnect(0) == ERROR_SUCCESS; }
+
+bool HttpRequest::open_session(const char* agent) {
+    impl_->session = InternetOpenA(agent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    if (impl_->session == nullptr) {
+        error_ = GetLastError();
+        return false;
+    }
+    // WinINet's own time-outs apply unless a test asks for a short stall limit.
+    const int stall = http_stall_seconds(0);
+    if (stall > 0) {
+        DWORD ms = static_cast<DWORD>(stall) * 1000;
+        InternetSetOptionA(impl_->session, INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof ms);
+    }
+    return true;
+}
+
+bool HttpRequest::open_url(const std::string& url, bool no_cache_write) {
+    const DWORD flags = no_cache_write ? INTERNET_FLAG_NO_CACHE_WRITE : 0;
+    impl_->request = InternetOpenUrlA(impl_->session, url.c_str(), nullptr, 0, flags, 0);
+    if (impl_->request == nullptr) {
+        error_ = GetLastError();
+        return false;
+    }
+    DWORD status = 0;
+    DWORD length = sizeof status;
+    if (HttpQueryInfoA(impl_->request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                       &length, nullptr) &&
+        (status < 200 || status > 299)) {
+        error_ = status;
+        return false;
+    }
+    return true;
+}
+
+std::optional<uint32_t> HttpRequest::content_length() {
+    DWORD value = 0;
+    DWORD length = sizeof value;
+    if (!HttpQueryInfoA(impl_->request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &value,
+                        &length, nullptr)) {
+        error_ = GetLastError();
+        return std::nullopt;
+    }
+    return value;
+}
+
+bool HttpRequest::read(char* buffer, size_t size, size_t& received) {
+    DWORD got = 0;
+    received = 0;
+    if (!InternetReadFile(impl_->request, buffer, static_cast<DWORD>(size), &got)) {
+        error_ = GetLastError();
+        return false;
+    }
+    received = got;
+    return true;
+}
+
+}  // namespace quietway
