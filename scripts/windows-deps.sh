@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Cross-builds the Windows dependencies (jsoncpp, civetweb, tinyxml2 from Debian source
-# packages, GoogleTest from /usr/src/googletest) as static libraries into a prefix outside
-# the repository. A complete prefix is reused as it is.
+# Cross-builds the Windows dependencies (jsoncpp, civetweb, tinyxml2 and OpenSSL's libcrypto
+# from Debian source packages, GoogleTest from /usr/src/googletest) as static libraries into a
+# prefix outside the repository. A complete prefix is reused as it is. OpenSSL has a stamp of
+# its own, so a prefix that already holds the others only gains libcrypto.
 #
 # Usage: scripts/windows-deps.sh [PREFIX]   (default $QUIETWAY_WIN_DEPS or /opt/quietway-win-deps)
 set -euo pipefail
@@ -11,8 +12,16 @@ toolchain=$here/../cmake/mingw-w64-x86_64.cmake
 prefix=${1:-${QUIETWAY_WIN_DEPS:-/opt/quietway-win-deps}}
 stamp=$prefix/.quietway-complete
 stamp_version=2
+openssl_stamp=$prefix/.quietway-openssl
+openssl_stamp_version=1
 
-if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$stamp_version" ]; then
+stamp_holds() { [ -f "$1" ] && [ "$(cat "$1")" = "$2" ]; }
+
+base_done=false
+openssl_done=false
+stamp_holds "$stamp" "$stamp_version" && base_done=true
+$base_done && stamp_holds "$openssl_stamp" "$openssl_stamp_version" && openssl_done=true
+if $base_done && $openssl_done; then
   echo "windows-deps: reusing $prefix"
   exit 0
 fi
@@ -39,14 +48,34 @@ Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRC
 apt-get update -q
 
-build_source_package() {
-  local package=$1; shift
+# Unpacks a Debian source package into $work/src-NAME.
+unpack_source_package() {
+  local package=$1
   (cd "$work" && apt-get source --download-only -q "$package")
   local dsc
   dsc=$(ls "$work"/"$package"_*.dsc | head -n 1)
-  local src=$work/src-$package
-  dpkg-source -x "$dsc" "$src" >/dev/null
-  cmake_build "$src" "$work/build-$package" "$@"
+  dpkg-source -x "$dsc" "$work/src-$package" >/dev/null
+}
+
+build_source_package() {
+  local package=$1; shift
+  unpack_source_package "$package"
+  cmake_build "$work/src-$package" "$work/build-$package" "$@"
+}
+
+# OpenSSL has its own Configure; only libcrypto is needed (digests and signatures), without
+# assembly so that no assembler beyond the cross compiler is involved.
+build_libcrypto() {
+  unpack_source_package openssl
+  local src=$work/src-openssl
+  (cd "$src" &&
+    ./Configure mingw64 --cross-compile-prefix=x86_64-w64-mingw32- no-shared no-tests no-asm \
+      no-dso no-engine --prefix="$prefix" --libdir=lib &&
+    make -j2 build_generated >/dev/null &&
+    make -j2 libcrypto.a >/dev/null)
+  mkdir -p "$prefix/include/openssl" "$prefix/lib"
+  cp "$src"/include/openssl/*.h "$prefix/include/openssl/"
+  cp "$src/libcrypto.a" "$prefix/lib/"
 }
 
 cmake_build() {
@@ -59,22 +88,29 @@ cmake_build() {
   cmake --install "$build"
 }
 
-rm -rf "$prefix"
-mkdir -p "$prefix"
+if ! $base_done; then
+  rm -rf "$prefix"
+  mkdir -p "$prefix"
 
-build_source_package libjsoncpp \
-  -DJSONCPP_WITH_TESTS=OFF -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF -DBUILD_OBJECT_LIBS=OFF \
-  -DBUILD_STATIC_LIBS=ON -DJSONCPP_WITH_PKGCONFIG_SUPPORT=OFF
-build_source_package tinyxml2 -Dtinyxml2_BUILD_TESTING=OFF
-# The library's own select()-based poll lists each socket twice (read and error sets), which
-# makes Wine's server abort (complete_async_poll assertion) under load; the system's WSAPoll
-# lists it once.
-build_source_package civetweb \
-  -DCIVETWEB_ENABLE_SSL=OFF -DCIVETWEB_ENABLE_LUA=OFF -DCIVETWEB_ENABLE_DUKTAPE=OFF \
-  -DCIVETWEB_BUILD_TESTING=OFF -DCIVETWEB_ENABLE_SERVER_EXECUTABLE=OFF \
-  -DCIVETWEB_INSTALL_EXECUTABLE=OFF -DCIVETWEB_DISABLE_CGI=ON -DCIVETWEB_ENABLE_CXX=OFF \
-  "-DCMAKE_C_FLAGS=-D_WIN32_WINNT=0x0601 -DHAVE_POLL -Dpoll=WSAPoll"
-cmake_build /usr/src/googletest "$work/build-googletest" -Dgtest_disable_pthreads=OFF
+  build_source_package libjsoncpp \
+    -DJSONCPP_WITH_TESTS=OFF -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF -DBUILD_OBJECT_LIBS=OFF \
+    -DBUILD_STATIC_LIBS=ON -DJSONCPP_WITH_PKGCONFIG_SUPPORT=OFF
+  build_source_package tinyxml2 -Dtinyxml2_BUILD_TESTING=OFF
+  # The library's own select()-based poll lists each socket twice (read and error sets), which
+  # makes Wine's server abort (complete_async_poll assertion) under load; the system's WSAPoll
+  # lists it once.
+  build_source_package civetweb \
+    -DCIVETWEB_ENABLE_SSL=OFF -DCIVETWEB_ENABLE_LUA=OFF -DCIVETWEB_ENABLE_DUKTAPE=OFF \
+    -DCIVETWEB_BUILD_TESTING=OFF -DCIVETWEB_ENABLE_SERVER_EXECUTABLE=OFF \
+    -DCIVETWEB_INSTALL_EXECUTABLE=OFF -DCIVETWEB_DISABLE_CGI=ON -DCIVETWEB_ENABLE_CXX=OFF \
+    "-DCMAKE_C_FLAGS=-D_WIN32_WINNT=0x0601 -DHAVE_POLL -Dpoll=WSAPoll"
+  cmake_build /usr/src/googletest "$work/build-googletest" -Dgtest_disable_pthreads=OFF
 
-echo "$stamp_version" >"$stamp"
+  echo "$stamp_version" >"$stamp"
+fi
+
+started=$(date +%s)
+build_libcrypto
+echo "$openssl_stamp_version" >"$openssl_stamp"
+echo "windows-deps: libcrypto built in $(($(date +%s) - started)) s"
 echo "windows-deps: installed into $prefix"
