@@ -1,0 +1,26 @@
+#include <string>
+
+#include "updater/sync/sync_documents.h"
+
+namespace quietway {
+
+bool decimal_number(std::string_view text, uint32_t max, uint32_t& value) {
+    if (text.empty()) return false;
+    uint64_t number = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        number = number * 10 + static_cast<uint64_t>(c - '0');
+        if (number > max) return false;
+    }
+    value = static_cast<uint32_t>(number);
+    return true;
+}
+
+bool positive_decimal(std::string_view text, uint32_t max, uint32_t& value,
+                      std::string& canonical) {
+    if (!decimal_number(text, max, value) || value == 0) return false;
+    canonical = std::to_string(value);
+    return true;
+}
+
+}  // namespace quietway

@@ -1,0 +1,45 @@
+#include "updater/sync/vendor_url.h"
+
+#include "common/store/store.h"
+#include "updater/sync/syncs.h"
+
+#ifndef QUIETWAY_VENDOR_HOST
+#error "QUIETWAY_VENDOR_HOST names the vendor's update host; the build sets it"
+#endif
+
+namespace quietway {
+
+std::string vendor_base_url() { return std::string("http://") + QUIETWAY_VENDOR_HOST; }
+
+std::string percent_encode(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+            (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_' ||
+            byte == '~') {
+            out += c;
+        } else {
+            out += '%';
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0x0F];
+        }
+    }
+    return out;
+}
+
+std::string vendor_address(const char* override_name, const char* default_path) {
+    std::string address;
+    if (get_setting_string("app", override_name, address)) return address;
+    return vendor_base_url() + default_path;
+}
+
+std::string with_account_query(std::string address) {
+    std::string user;
+    if (get_setting_string("general", "user", user)) address += "?account=" + percent_encode(user);
+    return address;
+}
+
+}  // namespace quietway
