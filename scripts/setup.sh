@@ -15,6 +15,9 @@ packages=(
   # tests: namespaces, firewall, loopback peers
   nftables iproute2 iputils-ping python3 file procps util-linux
   gsettings-desktop-schemas dconf-gsettings-backend libglib2.0-bin dbus
+  # tray: Linux front end, its icons and sound, its tests under Xvfb
+  libayatana-appindicator3-dev libgtk-3-dev libnotify-dev libcanberra-gtk3-dev
+  librsvg2-bin icoutils imagemagick xauth trayer xdotool
 )
 
 missing=()
