@@ -146,6 +146,11 @@ bool kill_processes_by_name(const std::string& name) {
     return !pids.empty() && all_ended;
 }
 
+bool is_process_running(const std::string& name) {
+    if (!is_valid_image_name(name)) return false;
+    return !processes_where([&](const std::string& dir) { return runs_image(dir, name); }).empty();
+}
+
 size_t kill_processes_by_command_line(const CommandLinePredicate& matches) {
     const std::vector<pid_t> pids = processes_where([&](const std::string& dir) {
         const std::vector<std::string> args = command_line_of(dir);

@@ -14,4 +14,8 @@ using CommandLinePredicate = std::function<bool(const std::vector<std::string>&)
 // waits briefly for them to be gone. Returns how many were found.
 size_t kill_processes_by_command_line(const CommandLinePredicate& matches);
 
+// Whether a process other than the caller runs the image `name` (a bare file name, found as
+// kill_processes_by_name finds it).
+bool is_process_running(const std::string& name);
+
 }  // namespace quietway
