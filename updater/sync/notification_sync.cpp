@@ -15,24 +15,17 @@ namespace {
 // Only the first ten characters of EXPIRES count: seconds since 1970 need ten digits.
 constexpr size_t kExpiresDigits = 10;
 
-// The element's own text and whether the element has any.
-bool child_text(const tinyxml2::XMLElement* parent, const char* name, std::string& out) {
-    const tinyxml2::XMLElement* child = parent->FirstChildElement(name);
-    const char* text = child ? child->GetText() : nullptr;
-    out = text ? text : "";
-    return text != nullptr;
-}
-
 bool fits_store(const NotificationRecord& record) {
     return record.title.size() <= kMaxStringValue && record.info.size() <= kMaxStringValue &&
            record.url.size() <= kMaxStringValue && record.banner_url.size() <= kMaxStringValue;
 }
 
-void add_event(const tinyxml2::XMLElement* event, const BannerDownload& download_banner) {
+// True when the event was stored.
+bool add_event(const tinyxml2::XMLElement* event, const BannerDownload& download_banner) {
     std::string id_text;
     std::string expires_text;
-    child_text(event, "ID", id_text);
-    child_text(event, "EXPIRES", expires_text);
+    element_text(event, "ID", id_text);
+    element_text(event, "EXPIRES", expires_text);
     uint32_t id = 0;
     std::string number;
     uint32_t expires = 0;
@@ -42,23 +35,23 @@ void add_event(const tinyxml2::XMLElement* event, const BannerDownload& download
                           number) ||
         !decimal_number(std::string_view(expires_text).substr(0, kExpiresDigits),
                         std::numeric_limits<uint32_t>::max(), expires)) {
-        return;
+        return false;
     }
     NotificationRecord stored;
-    if (read_notification(number, stored)) return;
+    if (read_notification(number, stored)) return false;
 
     NotificationRecord record;
     record.id = static_cast<int32_t>(id);
-    child_text(event, "TITLE", record.title);
-    child_text(event, "BODY", record.info);
-    child_text(event, "URL", record.url);
-    const bool has_banner = child_text(event, "BANNER", record.banner_url);
+    element_text(event, "TITLE", record.title);
+    element_text(event, "BODY", record.info);
+    element_text(event, "URL", record.url);
+    const bool has_banner = element_text(event, "BANNER", record.banner_url);
     // The stored DWORD keeps all 32 bits; the record carries them as a signed number.
     record.expires = static_cast<int32_t>(expires);
     record.state = kNotificationNotShown;
     if (!fits_store(record)) {
         program_log().log("Can't add notification!");
-        return;
+        return false;
     }
     if (has_banner && download_banner) {
         std::string path;
@@ -66,7 +59,9 @@ void add_event(const tinyxml2::XMLElement* event, const BannerDownload& download
             record.banner = path;
         }
     }
-    if (!create_notification(record)) program_log().log("Can't add notification!");
+    if (create_notification(record)) return true;
+    program_log().log("Can't add notification!");
+    return false;
 }
 
 }  // namespace
@@ -76,11 +71,12 @@ bool apply_notifications(std::string_view document, const BannerDownload& downlo
     if (xml.Parse(document.data(), document.size()) != tinyxml2::XML_SUCCESS) return false;
     const tinyxml2::XMLElement* root = xml.FirstChildElement("QUIETWAY");
     if (!root) return false;
+    bool added = false;
     for (const tinyxml2::XMLElement* event = root->FirstChildElement("EVENT"); event;
          event = event->NextSiblingElement("EVENT")) {
-        add_event(event, download_banner);
+        if (add_event(event, download_banner)) added = true;
     }
-    return true;
+    return added;
 }
 
 }  // namespace quietway

@@ -13,11 +13,10 @@
 namespace quietway {
 namespace {
 
-// The element's own text; a missing or empty element gives "".
 std::string child_text(const tinyxml2::XMLElement* parent, const char* name) {
-    const tinyxml2::XMLElement* child = parent->FirstChildElement(name);
-    const char* text = child ? child->GetText() : nullptr;
-    return text ? text : "";
+    std::string text;
+    element_text(parent, name, text);
+    return text;
 }
 
 bool privacy_off() {

@@ -6,6 +6,10 @@
 #include <string>
 #include <string_view>
 
+namespace tinyxml2 {
+class XMLElement;
+}
+
 // What each sync does with the text it fetched, apart from the fetch, and the pieces they
 // share.
 namespace quietway {
@@ -21,8 +25,7 @@ using BannerDownload = std::function<bool(const std::string& url, std::string& p
 // not a server list or nothing was changed.
 bool apply_server_list(std::string_view document, const std::function<void()>& end_engine);
 
-// Stores the document's new events (see sync_notifications); false when the document is not
-// a notification list.
+// Stores the document's new events (see sync_notifications); true when one was stored.
 bool apply_notifications(std::string_view document, const BannerDownload& download_banner);
 
 // Stores the expiry answer when it differs from `remembered` (see sync_account).
@@ -34,6 +37,10 @@ bool decimal_number(std::string_view text, uint32_t max, uint32_t& value);
 // `text` is a decimal number from 1 to `max` without sign or blanks; leading zeros are
 // allowed and dropped from `canonical`.
 bool positive_decimal(std::string_view text, uint32_t max, uint32_t& value, std::string& canonical);
+
+// The text of `parent`'s first child element `name` (its first child node when that is
+// text); "" and false when the element is missing or has no text.
+bool element_text(const tinyxml2::XMLElement* parent, const char* name, std::string& out);
 
 // Reads the whole body of `url` up to `limit` bytes; logs "ERROR InternetOpen!!!! Code = %d"
 // when no HTTP session could be started.

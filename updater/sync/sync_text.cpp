@@ -1,8 +1,17 @@
+#include <tinyxml2.h>
+
 #include <string>
 
 #include "updater/sync/sync_documents.h"
 
 namespace quietway {
+
+bool element_text(const tinyxml2::XMLElement* parent, const char* name, std::string& out) {
+    const tinyxml2::XMLElement* child = parent->FirstChildElement(name);
+    const char* text = child ? child->GetText() : nullptr;
+    out = text ? text : "";
+    return text != nullptr;
+}
 
 bool decimal_number(std::string_view text, uint32_t max, uint32_t& value) {
     if (text.empty()) return false;
