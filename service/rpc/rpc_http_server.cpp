@@ -2,10 +2,12 @@
 
 #include <civetweb.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -71,6 +73,29 @@ void read_body(mg_connection* connection, char* buffer, size_t length) {
     }
 }
 
+bool equals_ignoring_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The credential goes only to a page of this very server: a page on another loopback port
+// passes the API's checks but must not learn the secret. Browsers name the requesting page
+// in Origin (cross-origin fetches) and Sec-Fetch-Site (every fetch, also <script src>).
+bool same_origin_fetch(const char* host, const char* origin, const char* fetch_site) {
+    if (fetch_site != nullptr && std::strcmp(fetch_site, "same-origin") != 0) return false;
+    return origin == nullptr || equals_ignoring_case(origin, "http://" + std::string(host));
+}
+
+void write_text(mg_connection* connection, const std::string& text) {
+    mg_write(connection, text.data(), text.size());
+}
+
 }  // namespace
 
 RpcHttpServer2::RpcHttpServer2(RpcServerObserver& observer) : observer_(&observer) {}
@@ -127,8 +152,13 @@ int RpcHttpServer2::OnBeginRequest(mg_connection* connection) {
     if (info == nullptr || info->request_method == nullptr || info->user_data == nullptr) {
         return 0;
     }
-    // Pages of the web interface are the library's to serve.
-    if (std::strcmp(info->request_method, "GET") == 0) return 0;
+    // Pages of the web interface are the library's to serve, all but the credential.
+    if (std::strcmp(info->request_method, "GET") == 0) {
+        if (info->local_uri == nullptr || std::strcmp(info->local_uri, kCredentialPath) != 0) {
+            return 0;
+        }
+        return static_cast<RpcHttpServer2*>(info->user_data)->HandleCredential(connection);
+    }
     if (std::strcmp(info->request_method, "POST") != 0) return 0;
     return static_cast<RpcHttpServer2*>(info->user_data)->HandlePost(connection);
 }
@@ -154,6 +184,26 @@ int RpcHttpServer2::HandlePost(mg_connection* connection) {
     } catch (const std::exception&) {
     }
     return 1;
+}
+
+int RpcHttpServer2::HandleCredential(mg_connection* connection) {
+    const char* host = mg_get_header(connection, "Host");
+    const char* origin = mg_get_header(connection, "Origin");
+    if (!is_local_request(host, origin) ||
+        !same_origin_fetch(host, origin, mg_get_header(connection, "Sec-Fetch-Site"))) {
+        write_text(connection, "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n");
+        return 403;
+    }
+    Json::Value credential(Json::objectValue);
+    credential["authorization"] = authorization_;
+    const std::string body = handler_.Serialize(credential);
+    // nosniff and the resource policy keep a foreign page from loading it as a script or image.
+    write_text(connection,
+               "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
+               "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n"
+               "Cross-Origin-Resource-Policy: same-origin\r\nContent-Length: " +
+                   std::to_string(body.size()) + "\r\n\r\n" + body);
+    return 200;
 }
 
 bool RpcHttpServer2::IsAuthorized(const char* header) const {

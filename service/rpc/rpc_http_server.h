@@ -17,6 +17,10 @@ namespace quietway {
 // Configured from the store's "http" section when started.
 class RpcHttpServer2 {
 public:
+    // The one GET the endpoint answers itself: the authorization text as JSON, for pages of
+    // this server only (loopback Host, same-origin request). Never a file on disk.
+    static constexpr const char* kCredentialPath = "/api/credential";
+
     // The observer is not owned and must outlive the endpoint.
     explicit RpcHttpServer2(RpcServerObserver& observer);
     // Stops a server that is still running before the methods go away.
@@ -57,12 +61,16 @@ public:
     bool deactivate_server(const Json::Value& request, Json::Value& response);
     bool start_privacy(const Json::Value& request, Json::Value& response);
     bool stop_privacy(const Json::Value& request, Json::Value& response);
+    // Registered after the fourteen: switches the privacy mode while stopped.
+    bool set_privacy_mode(const Json::Value& request, Json::Value& response);
 
 private:
     // The library's request-begin hook: 1 when the request was answered here, 0 to let the
     // library handle it (static files, its error pages).
     static int OnBeginRequest(mg_connection* connection);
     int HandlePost(mg_connection* connection);
+    // Gives the web interface's own pages the authorization text; see kCredentialPath.
+    int HandleCredential(mg_connection* connection);
     bool IsAuthorized(const char* header) const;
 
     PrivacyState TakeState();

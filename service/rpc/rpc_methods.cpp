@@ -34,6 +34,7 @@ constexpr MethodEntry kMethods[] = {
     {"deactivate_server", &RpcHttpServer2::deactivate_server},
     {"start_privacy", &RpcHttpServer2::start_privacy},
     {"stop_privacy", &RpcHttpServer2::stop_privacy},
+    {"set_privacy_mode", &RpcHttpServer2::set_privacy_mode},
 };
 
 constexpr const char* kVersionInfo = "4.0.0.337";
@@ -48,6 +49,11 @@ constexpr int kDeactivateRefused = 6;
 constexpr int kStartFailed = 7;
 constexpr int kStopFailed = 8;
 constexpr int kAccountFailed = 9;
+constexpr int kModeNotStored = 10;
+
+// Privacy modes: SSH tunnel to the proxy port, SSH tunnel to the tor port, OpenVPN.
+constexpr int kLowestMode = 0;
+constexpr int kHighestMode = 2;
 
 // The server list, or null when it cannot be built.
 Json::Value servers_member() {
@@ -292,6 +298,23 @@ bool RpcHttpServer2::stop_privacy(const Json::Value&, Json::Value& response) {
         response["error"] = kNotConnected;
     } else {
         response["error"] = observer_->stop_session() ? kDone : kStopFailed;
+    }
+    return true;
+}
+
+bool RpcHttpServer2::set_privacy_mode(const Json::Value& request, Json::Value& response) {
+    const PrivacyState state = TakeState();
+    // Only a whole number names a mode; a missing one must not quietly pick mode 0.
+    const Json::Value& mode = request_params(request)["mode"];
+    if (!mode.isInt() || mode.asInt() < kLowestMode || mode.asInt() > kHighestMode) {
+        response = invalid_params_reply(request);
+        return false;
+    }
+    AddStatusBlock(state, response);
+    if (state.privacy_status != kPrivacyStopped) {
+        response["error"] = kSettingsLocked;
+    } else {
+        response["error"] = observer_->set_mode(mode.asInt()) ? kDone : kModeNotStored;
     }
     return true;
 }

@@ -41,6 +41,45 @@ TEST_F(RpcEndpoint, GetServesTheDocumentRootAndNeverTheApi) {
     EXPECT_EQ(engine_.get_state_calls, 0);
 }
 
+TEST_F(RpcEndpoint, CredentialGoesOnlyToThisServersOwnPages) {
+    const std::string host = "Host: 127.0.0.1:" + std::to_string(port_) + "\r\n";
+    const std::string own_origin = "Origin: http://127.0.0.1:" + std::to_string(port_) + "\r\n";
+    const std::string body = R"({"authorization":")" + seed_.authorization + "\"}\n";
+    struct Case {
+        std::string headers;
+        bool answered;
+    };
+    for (const Case& c : std::vector<Case>{
+             {host, true},  // a program on this machine, which could read the store anyway
+             {host + "Sec-Fetch-Site: same-origin\r\n", true},
+             {host + own_origin + "Sec-Fetch-Site: same-origin\r\n", true},
+             {"Host: LOCALHOST:" + std::to_string(port_) +
+                  "\r\nOrigin: http://localhost:" + std::to_string(port_) + "\r\n",
+              true},
+             {std::string(), false},                            // no Host
+             {"Host: evil.example\r\n", false},                 // DNS rebinding
+             {host + "Origin: http://127.0.0.1:1\r\n", false},  // another loopback port
+             {host + "Origin: null\r\n", false},
+             {host + "Origin: http://evil.example\r\n", false},
+             {host + "Sec-Fetch-Site: same-site\r\n", false},  // <script src> from a port
+             {host + "Sec-Fetch-Site: cross-site\r\n", false},
+             {host + "Sec-Fetch-Site: none\r\n", false},
+         }) {
+        const RawReply reply = send("GET /api/credential HTTP/1.1\r\n" + c.headers + "\r\n");
+        const size_t split = reply.bytes.find("\r\n\r\n");
+        if (c.answered) {
+            EXPECT_EQ(reply.bytes.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << c.headers;
+            EXPECT_NE(reply.bytes.find("X-Content-Type-Options: nosniff\r\n"), std::string::npos);
+            EXPECT_EQ(split == std::string::npos ? "" : reply.bytes.substr(split + 4), body);
+        } else {
+            EXPECT_EQ(reply.bytes.rfind("HTTP/1.1 403 Forbidden\r\n", 0), 0u) << c.headers;
+            EXPECT_EQ(reply.bytes.find(seed_.authorization.substr(6)), std::string::npos);
+        }
+    }
+    // Only GET of that one path: a POST there is an API call like any other.
+    EXPECT_EQ(send(post_request("/api/credential", good_headers(), kAbout)).bytes, kAboutReply);
+}
+
 TEST_F(RpcEndpoint, PostToAnyPathIsAnApiCall) {
     for (const char* path : {"/", "/rpc", "/no/such/file.html", "/index.html?x=1"}) {
         EXPECT_EQ(send(post_request(path, good_headers(), kAbout)).bytes, kAboutReply) << path;
@@ -235,7 +274,7 @@ TEST(RpcEndpointStart, EachMissingSettingFailsWithItsLogLine) {
         Json::Value listing;
         server.handler().HandleMessage(R"({"jsonrpc":"2.0","method":"system.describe","id":1})",
                                        listing);
-        EXPECT_EQ(listing["result"].size(), 15u) << missing;
+        EXPECT_EQ(listing["result"].size(), 16u) << missing;
     }
 }
 

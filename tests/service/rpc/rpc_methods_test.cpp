@@ -94,6 +94,7 @@ TEST_F(RpcMethods, AboutInfoAndDescribe) {
                   R"("get_about_info":"description","get_active_server_state":"description",)"
                   R"("get_general":"description","get_notifications":"description",)"
                   R"("get_servers":"description","set_general":"description",)"
+                  R"("set_privacy_mode":"description",)"
                   R"("start_privacy":"description","stop_privacy":"description",)"
                   R"("system.describe":{"description":"List the RPC methods available",)"
                   R"("parameters":null,"returns":"Object that contains description of all methods )"
@@ -175,6 +176,27 @@ TEST_F(RpcMethods, StartAndStopReportTheStatusBeforeActing) {
     EXPECT_EQ(call(request("stop_privacy")),
               api_reply(R"({"error":8,"privacy_mode":0,"privacy_status":3,"same_user":1})"));
     EXPECT_EQ(engine_.calls(), (std::vector<std::string>{"start", "start", "stop", "stop"}));
+}
+
+TEST_F(RpcMethods, SetPrivacyModeOnlyWhileStoppedAndOnlyForTheThreeModes) {
+    const std::string invalid = R"({"error":{"code":-32602,"message":"Invalid params."},)"
+                                R"("id":1,"jsonrpc":"2.0"})";
+    for (const char* params : {"", "{}", R"({"mode":3})", R"({"mode":-1})", R"({"mode":"2"})",
+                               R"({"mode":1.5})", R"({"mode":true})", R"({"mode":null})"}) {
+        EXPECT_EQ(call(request("set_privacy_mode", params)), api_reply(invalid)) << params;
+    }
+    EXPECT_EQ(call(request("set_privacy_mode", R"({"mode":2})")),
+              api_reply(R"({"error":0,"privacy_mode":0,"privacy_status":1,"same_user":0})"));
+    engine_.mode_result = false;
+    EXPECT_EQ(call(request("set_privacy_mode", R"({"mode":0})")),
+              api_reply(R"({"error":10,"privacy_mode":0,"privacy_status":1,"same_user":0})"));
+    for (int32_t status : {kPrivacyConnecting, kPrivacyConnected}) {
+        engine_.set_state(status, 2);
+        EXPECT_EQ(call(request("set_privacy_mode", R"({"mode":1})")),
+                  api_reply(R"({"error":3,"privacy_mode":2,"privacy_status":)" +
+                            std::to_string(status) + R"(,"same_user":0})"));
+    }
+    EXPECT_EQ(engine_.calls(), (std::vector<std::string>{"mode 2", "mode 0"}));
 }
 
 TEST_F(RpcMethods, GetServersListsInStoreOrder) {

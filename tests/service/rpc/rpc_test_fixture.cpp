@@ -16,7 +16,7 @@ void FakeEngine::get_state(PrivacyState& state) {
 
 bool FakeEngine::set_mode(int32_t mode) {
     record("mode " + std::to_string(mode));
-    return true;
+    return mode_result;
 }
 
 bool FakeEngine::select_server(const std::string& id) {

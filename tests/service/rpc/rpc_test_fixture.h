@@ -37,6 +37,7 @@ public:
                    const std::string& active_id = "0");
     std::vector<std::string> calls() const;  // "select 4", "account u p", "start", ...
 
+    std::atomic<bool> mode_result{true};
     std::atomic<bool> start_result{true};
     std::atomic<bool> stop_result{true};
     std::atomic<bool> account_result{true};
