@@ -2,6 +2,7 @@
 // windows.h first: the sound header needs its types.
 #include <mmsystem.h>
 
+#include <cmath>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -103,9 +104,11 @@ void TrayApplication::create_popup() {
                                        Gdiplus::RectF(0, 0, static_cast<float>(layout), 0.0f),
                                        &info_box);
             }
-            rect = text_popup_rect(screen, static_cast<int>(title_box.Height),
-                                   static_cast<int>(info_box.Width),
-                                   static_cast<int>(info_box.Height));
+            // Whole pixels rounded up: a box cut below the measured width wraps the text once
+            // more than measured, and the last line falls off the card.
+            rect = text_popup_rect(screen, static_cast<int>(std::ceil(title_box.Height)),
+                                   static_cast<int>(std::ceil(info_box.Width)),
+                                   static_cast<int>(std::ceil(info_box.Height)));
         }
         ReleaseDC(nullptr, dc);
     }
