@@ -1,5 +1,6 @@
-#include <shellapi.h>
 #include <windows.h>
+// windows.h first: the shell header needs its types.
+#include <shellapi.h>
 
 #include <string>
 
