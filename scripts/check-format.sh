@@ -3,8 +3,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-mapfile -t files < <(find common service firewall tools tests benchmarks \
-  -name '*.cpp' -o -name '*.h' | sort)
+# Every C++ file of the tree, new folders included; build trees are ignored by git.
+mapfile -t files < <(git ls-files -co --exclude-standard -- '*.cpp' '*.h' | sort)
 bad=0
 for f in "${files[@]}"; do
   if ! clang-format --dry-run -Werror "$f" >/dev/null 2>&1; then
