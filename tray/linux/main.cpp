@@ -1,0 +1,55 @@
+#include <glib-unix.h>
+#include <gtk/gtk.h>
+#include <limits.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "common/log/rotating_log.h"
+#include "tray/linux/single_instance.h"
+#include "tray/linux/tray_application.h"
+
+namespace {
+
+// Exit codes: a second instance ends with -1, a tray that cannot start its pipe thread with 3.
+constexpr int kExitSecondInstance = -1;
+constexpr int kExitNoThread = 3;
+
+// The icons and the chime live in "tray-assets" beside the program.
+std::string asset_dir() {
+    char path[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof(path) - 1);
+    if (length <= 0) return "tray-assets";
+    std::string program(path, static_cast<size_t>(length));
+    return program.substr(0, program.rfind('/')) + "/tray-assets";
+}
+
+gboolean quit(gpointer) {
+    gtk_main_quit();
+    return G_SOURCE_REMOVE;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    quietway::program_log().set_file_name(quietway::kTrayLogFile);
+    const quietway::SingleInstance instance;
+    if (instance.held_elsewhere()) return kExitSecondInstance;
+    if (!gtk_init_check(&argc, &argv)) {
+        quietway::log("Can't open the display");
+        return 1;
+    }
+    g_unix_signal_add(SIGTERM, quit, nullptr);
+    g_unix_signal_add(SIGINT, quit, nullptr);
+    int code = 0;
+    {
+        quietway::TrayApplication application(asset_dir());
+        if (application.start()) {
+            gtk_main();
+        } else {
+            code = kExitNoThread;
+        }
+    }
+    return code;
+}
