@@ -4,27 +4,13 @@
 
 #include "common/log/rotating_log.h"
 #include "common/service_host/cnt_service.h"
+#include "common/service_host/sc_handle_win.h"
 
 // The command-line actions on the service control manager.
 namespace quietway {
 namespace {
 
 constexpr DWORD kMaxProgramPath = 1023;
-
-class ScHandle {
-public:
-    explicit ScHandle(SC_HANDLE handle) : handle_(handle) {}
-    ~ScHandle() {
-        if (handle_ != nullptr) CloseServiceHandle(handle_);
-    }
-    ScHandle(const ScHandle&) = delete;
-    ScHandle& operator=(const ScHandle&) = delete;
-    SC_HANDLE get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-
-private:
-    SC_HANDLE handle_;
-};
 
 // The service control manager and one service in it, opened for a command-line action.
 class OpenedService {

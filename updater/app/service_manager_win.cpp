@@ -1,25 +1,10 @@
 #include <windows.h>
 
+#include "common/service_host/sc_handle_win.h"
 #include "updater/app/updater_seams.h"
 
 namespace quietway {
 namespace {
-
-// Closes a service manager or service handle on every path.
-class ScHandle {
-public:
-    explicit ScHandle(SC_HANDLE handle) : handle_(handle) {}
-    ~ScHandle() {
-        if (handle_ != nullptr) CloseServiceHandle(handle_);
-    }
-    ScHandle(const ScHandle&) = delete;
-    ScHandle& operator=(const ScHandle&) = delete;
-    SC_HANDLE get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-
-private:
-    SC_HANDLE handle_;
-};
 
 class ScmServiceManager final : public ServiceManager {
 public:
