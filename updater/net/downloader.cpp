@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 
@@ -28,9 +29,11 @@ std::streamoff open_output(std::ofstream& out, const std::string& path, bool tru
         std::ios::binary | std::ios::out | (truncate ? std::ios::trunc : std::ios::app);
     out.open(path, mode);
     if (!out.good()) throw DLExc("Can't open output file");
-    out.seekp(0, std::ios::end);
-    const std::streamoff length = out.tellp();
-    return length < 0 ? 0 : length;
+    if (truncate) return 0;
+    // An append stream reports position 0 until it writes, so the length comes from the file.
+    std::error_code error;
+    const uintmax_t length = std::filesystem::file_size(path, error);
+    return error ? 0 : static_cast<std::streamoff>(length);
 }
 
 bool transfer(const std::string& url, bool reload, const std::atomic<uint8_t>* abort,

@@ -10,8 +10,9 @@
 // the request, the announced length, then block reads. WinINet on Windows, libcurl on Linux.
 namespace quietway {
 
-// Seconds without a byte after which a transfer counts as failed:
-// $QUIETWAY_HTTP_STALL_SECONDS (1 to 3600) when set, else `fallback`.
+// Linux: seconds without a byte after which a transfer counts as failed,
+// $QUIETWAY_HTTP_STALL_SECONDS (1 to 3600) when set, else `fallback`. Windows keeps WinINet's
+// own time-outs.
 int http_stall_seconds(int fallback);
 
 class HttpRequest {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string_view>
@@ -32,6 +33,15 @@ bool has_name(std::string_view line, std::string_view name) {
 }
 
 }  // namespace
+
+int http_stall_seconds(int fallback) {
+    const char* text = std::getenv("QUIETWAY_HTTP_STALL_SECONDS");
+    if (text == nullptr || *text == '\0' || std::strlen(text) > 4) return fallback;
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (*end != '\0' || value < 1 || value > 3600) return fallback;
+    return static_cast<int>(value);
+}
 
 struct HttpRequest::Impl {
     CURLM* multi = nullptr;

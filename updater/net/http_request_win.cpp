@@ -25,12 +25,6 @@ bool HttpRequest::open_session(const char* agent) {
         error_ = GetLastError();
         return false;
     }
-    // WinINet's own time-outs apply unless a test asks for a short stall limit.
-    const int stall = http_stall_seconds(0);
-    if (stall > 0) {
-        DWORD ms = static_cast<DWORD>(stall) * 1000;
-        InternetSetOptionA(impl_->session, INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof ms);
-    }
     return true;
 }
 
