@@ -1,0 +1,199 @@
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "common/store/store.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/store_fixture.h"
+#include "tests/updater/app/updater_fakes.h"
+#include "tests/updater/vendor/vendor_server.h"
+#include "updater/net/download_dir.h"
+#include "updater/net/downloader.h"
+#include "updater/sync/version_record.h"
+
+namespace quietway::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string hex(const unsigned char* bytes, size_t size) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (size_t i = 0; i < size; ++i) {
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 15];
+    }
+    return text;
+}
+
+std::string md5_hex(const std::string& data) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    EVP_Digest(data.data(), data.size(), digest, &size, EVP_md5(), nullptr);
+    return hex(digest, size);
+}
+
+// A fresh Ed25519 key pair that signs the test's installers.
+class SigningKey {
+public:
+    SigningKey() {
+        std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(
+            EVP_PKEY_CTX_new_id(EVP_PKEY_ED25519, nullptr), EVP_PKEY_CTX_free);
+        EVP_PKEY* made = nullptr;
+        if (ctx && EVP_PKEY_keygen_init(ctx.get()) == 1) EVP_PKEY_keygen(ctx.get(), &made);
+        key_.reset(made);
+    }
+    std::string public_hex() const {
+        unsigned char raw[32];
+        size_t size = sizeof raw;
+        if (!key_ || EVP_PKEY_get_raw_public_key(key_.get(), raw, &size) != 1) return {};
+        return hex(raw, size);
+    }
+    std::string sign(const std::string& data) const {
+        std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(),
+                                                                    EVP_MD_CTX_free);
+        std::string signature(64, '\0');
+        size_t size = signature.size();
+        auto* out = reinterpret_cast<unsigned char*>(signature.data());
+        const auto* in = reinterpret_cast<const unsigned char*>(data.data());
+        if (!key_ || EVP_DigestSignInit(ctx.get(), nullptr, nullptr, nullptr, key_.get()) != 1 ||
+            EVP_DigestSign(ctx.get(), out, &size, in, data.size()) != 1) {
+            return {};
+        }
+        return signature;
+    }
+
+private:
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key_{nullptr, EVP_PKEY_free};
+};
+
+// Linux downloads go to a directory of the test's own; Windows keeps the temporary directory.
+struct DownloadDirEnv {
+    TempDir dir;
+    ScopedEnv env{kDownloadDirEnv, (dir / "downloads").string()};
+};
+
+std::string unique_name() {
+    std::random_device random;
+    return "qw-setup-" + std::to_string(random()) + ".deb";
+}
+
+class CheckUpdateTest : public StoreTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server_.started());
+        ASSERT_TRUE(create_reg_string(RootKey::local_machine, "SOFTWARE\\Quietway2\\app",
+                                      "app_version", "1.0.0.9"));
+        ASSERT_TRUE(set_setting_string("app", "update_server_url", server_.url("/version.txt")));
+        ASSERT_FALSE(download_dir().empty());
+        installer_path_ = download_dir() + file_name_;
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove(installer_path_, ignored);
+    }
+
+    // Publishes the installer and a record of `version` with `digest` (the right one when
+    // empty), then runs one check.
+    void check(QuietwayUpdaterApp& app, const std::string& version,
+               const std::string& digest = {}) {
+        write_file(root_ / file_name_, installer_);
+        write_file(root_ / "version.txt", version + " " + file_name_ + " " +
+                                              (digest.empty() ? md5_hex(installer_) : digest) +
+                                              "\n" + server_.url("/" + file_name_) + "\n");
+        app.check_update();
+    }
+    bool installer_requested() const {
+        for (const std::string& line : server_.requests()) {
+            if (line == "GET /" + file_name_) return true;
+        }
+        return false;
+    }
+    std::string update_info() const {
+        std::string value;
+        get_setting_string("app", "update_info", value);
+        return value;
+    }
+
+    TempDir root_;
+    VendorServer server_{root_.path()};
+    DownloadDirEnv download_env_;
+    LogCapture log_{kUpdaterLogFile};
+    Fakes fakes_;
+    QuietwayUpdaterApp app_{nullptr, fakes_.seams()};
+    const std::string installer_ = "installer bytes " + std::string(3000, 'x');
+    const std::string file_name_ = unique_name();
+    std::string installer_path_;
+};
+
+TEST_F(CheckUpdateTest, NewerRecordIsDownloadedVerifiedAndRecorded) {
+    TempDir elsewhere;
+    const fs::path older = elsewhere / "old-setup.deb";
+    write_file(older, "old");
+    ASSERT_TRUE(set_setting_string("app", "update_info", older.string()));
+    ASSERT_TRUE(app_.init());
+    check(app_, "1.0.0.10");  // newer by number, though not as text
+    EXPECT_TRUE(log_.contains_in_order(
+        {"Client version is obsolete!", "Delete old installer!", "Download update succesfull!"}));
+    EXPECT_FALSE(fs::exists(older));
+    EXPECT_EQ(update_info(), installer_path_);
+    EXPECT_EQ(read_file(installer_path_), installer_);
+    EXPECT_TRUE(app_.update_downloaded());
+    EXPECT_EQ(app_.downloaded_version(), "1.0.0.10");
+    // The downloaded version is now the one compared against.
+    app_.check_update();
+    EXPECT_TRUE(log_.contains("You have the most recent version! (1.0.0.10)"));
+}
+
+TEST_F(CheckUpdateTest, InstallerAlreadyInPlaceIsRecordedWithoutADownload) {
+    write_file(installer_path_, installer_);
+    ASSERT_TRUE(app_.init());
+    check(app_, "1.0.0.10");
+    EXPECT_FALSE(installer_requested());
+    EXPECT_EQ(update_info(), installer_path_);
+    EXPECT_TRUE(app_.update_downloaded());
+}
+
+TEST_F(CheckUpdateTest, InstallerWithAWrongDigestIsDeleted) {
+    ASSERT_TRUE(app_.init());
+    check(app_, "1.0.0.10", std::string(32, '0'));
+    EXPECT_TRUE(installer_requested());
+    EXPECT_TRUE(log_.contains("Download update FAILED!"));
+    EXPECT_FALSE(fs::exists(installer_path_));
+    EXPECT_EQ(update_info(), "");
+    EXPECT_FALSE(app_.update_downloaded());
+}
+
+TEST_F(CheckUpdateTest, WithASigningKeyOnlyASignedInstallerIsAccepted) {
+    const SigningKey key;
+    ASSERT_TRUE(set_setting_string("app", kUpdateKeyValue, key.public_hex()));
+    const struct {
+        const char* name;
+        std::string signature;  // empty: none published
+        bool accepted;
+    } cases[] = {
+        {"other data", key.sign(installer_ + "!"), false},
+        {"other key", SigningKey().sign(installer_), false},
+        {"missing", "", false},
+        {"good", key.sign(installer_), true},
+    };
+    for (const auto& c : cases) {
+        std::error_code ignored;
+        fs::remove(root_ / (file_name_ + ".sig"), ignored);
+        if (!c.signature.empty()) write_file(root_ / (file_name_ + ".sig"), c.signature);
+        LogCapture log(kUpdaterLogFile);
+        QuietwayUpdaterApp app(nullptr, fakes_.seams());
+        ASSERT_TRUE(app.init());
+        check(app, "1.0.0.10");
+        EXPECT_EQ(app.update_downloaded(), c.accepted) << c.name;
+        EXPECT_EQ(fs::exists(installer_path_), c.accepted) << c.name;
+        EXPECT_EQ(log.contains("Installer signature INVALID!"), !c.accepted) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace quietway::testing
