@@ -3,10 +3,8 @@
 #include "common/log/rotating_log.h"
 #include "common/store/store.h"
 #include "updater/net/http_fetch.h"
-
-#ifndef QUIETWAY_VENDOR_HOST
-#error "QUIETWAY_VENDOR_HOST names the vendor's web host; the build sets it"
-#endif
+#include "updater/sync/syncs.h"
+#include "updater/sync/vendor_url.h"
 
 namespace quietway {
 namespace {
@@ -15,34 +13,14 @@ constexpr size_t kAnswerLimit = 2047;
 
 }  // namespace
 
-std::string encode_query_value(const std::string& text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        const bool plain = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
-                           (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' ||
-                           byte == '_' || byte == '~';
-        if (plain) {
-            out += c;
-        } else {
-            out += '%';
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0x0F];
-        }
-    }
-    return out;
-}
-
 std::string notification_report_url(const std::string& id, int32_t state) {
     std::string url;
     if (!get_setting_string("app", "notification_set_st_url", url)) {
-        url = std::string("http://") + QUIETWAY_VENDOR_HOST + kNotificationStatePath;
+        url = vendor_base_url() + kNotificationStatePath;
     }
     std::string user;
-    if (get_setting_string("general", "user", user)) url += "?account=" + encode_query_value(user);
-    url += "&id=" + encode_query_value(id) + "&state=" + std::to_string(state);
+    if (get_setting_string("general", "user", user)) url += "?account=" + percent_encode(user);
+    url += "&id=" + percent_encode(id) + "&state=" + std::to_string(state);
     return url;
 }
 

@@ -17,7 +17,4 @@ std::string notification_report_url(const std::string& id, int32_t state);
 // One GET of that address; its answer (at most 2047 bytes) is dropped. Failures are logged.
 void report_notification_state(const std::string& id, int32_t state);
 
-// Every byte outside letters, digits and "-._~" as "%XX".
-std::string encode_query_value(const std::string& text);
-
 }  // namespace quietway

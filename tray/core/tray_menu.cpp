@@ -5,10 +5,7 @@
 #include "common/log/rotating_log.h"
 #include "common/store/store.h"
 #include "tray/core/tray_status.h"
-
-#ifndef QUIETWAY_VENDOR_HOST
-#error "QUIETWAY_VENDOR_HOST names the vendor's web host; the build sets it"
-#endif
+#include "updater/sync/syncs.h"
 
 namespace quietway {
 namespace {
@@ -64,7 +61,8 @@ MenuEntry server_submenu() {
 
 // The web host of the vendor's default addresses, without a port.
 std::string vendor_web_host() {
-    std::string host = QUIETWAY_VENDOR_HOST;
+    // vendor_base_url() is "http://" followed by host[:port].
+    std::string host = vendor_base_url().substr(std::string_view("http://").size());
     const size_t colon = host.rfind(':');
     if (colon != std::string::npos && host.find(']', colon) == std::string::npos &&
         colon + 1 < host.size() &&

@@ -30,10 +30,5 @@ TEST_F(NotificationReportTest, AddressCarriesAccountIdAndState) {
               "http://127.0.0.1:9/set.php?account=jo%20doe%26x%3D1%2F%25&id=4&state=1");
 }
 
-TEST(EncodeQueryValue, OnlyUnreservedBytesStayPlain) {
-    EXPECT_EQ(encode_query_value("aZ09-._~"), "aZ09-._~");
-    EXPECT_EQ(encode_query_value("a b+c?\xC3\xA9"), "a%20b%2Bc%3F%C3%A9");
-}
-
 }  // namespace
 }  // namespace quietway::testing
