@@ -18,6 +18,8 @@ packages=(
   # tray: Linux front end, its icons and sound, its tests under Xvfb
   libayatana-appindicator3-dev libgtk-3-dev libnotify-dev libcanberra-gtk3-dev
   librsvg2-bin icoutils imagemagick xauth trayer xdotool
+  # web interface tests in a headless browser
+  chromium chromium-driver python3-selenium
 )
 
 missing=()
