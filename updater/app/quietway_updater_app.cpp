@@ -145,6 +145,7 @@ void QuietwayUpdaterApp::check_update() {
     log("Download update succesfull!");
     update_downloaded_ = true;
     downloaded_version_ = new_version_;
+    verified_digest_ = record.digest;
 }
 
 bool QuietwayUpdaterApp::get_installer(const VersionRecord& record, std::string& path) {
@@ -160,6 +161,7 @@ bool QuietwayUpdaterApp::get_installer(const VersionRecord& record, std::string&
     }
     if (verified && signature_accepted(path, record.url)) return true;
     remove_file(path);
+    remove_file(path + ".sig");
     return false;
 }
 
@@ -181,9 +183,19 @@ bool QuietwayUpdaterApp::signature_accepted(const std::string& installer, const 
         }
         valid = installer_signature_valid(installer, signature_path, key);
     }
-    remove_file(signature_path);
-    if (!valid) log("Installer signature INVALID!");
+    // Kept beside a valid installer for the check before each install.
+    if (!valid) {
+        remove_file(signature_path);
+        log("Installer signature INVALID!");
+    }
     return valid;
+}
+
+bool QuietwayUpdaterApp::still_verified(const std::string& installer) const {
+    if (!file_md5_matches(installer, verified_digest_)) return false;
+    std::string key;
+    if (!get_setting_string("app", kUpdateKeyValue, key)) return true;
+    return installer_signature_valid(installer, installer + ".sig", key);
 }
 
 void QuietwayUpdaterApp::install_update() {
@@ -196,6 +208,13 @@ void QuietwayUpdaterApp::install_update() {
     std::string installer;
     if (!get_setting_string("app", "update_info", installer)) {
         log("Update file UNKNOWN!!!");
+        return;
+    }
+    if (!still_verified(installer)) {
+        log("Installer changed since it was verified! Deleted.");
+        remove_file(installer);
+        remove_file(installer + ".sig");
+        update_downloaded_ = false;
         return;
     }
     if (installing_) {

@@ -67,6 +67,9 @@ private:
     bool get_installer(const VersionRecord& record, std::string& path);
     // With a signing key in the store, the installer must carry a valid signature.
     bool signature_accepted(const std::string& installer, const std::string& url);
+    // The installer is checked again right before each run: it waits on disk between the
+    // check and the install, and runs with the highest privileges.
+    bool still_verified(const std::string& installer) const;
 
     std::unique_ptr<TickClock> own_clock_;
     std::unique_ptr<ServiceManager> own_services_;
@@ -88,6 +91,8 @@ protected:
     std::string app_version_;
     std::string new_version_;
     std::string downloaded_version_;
+    // The digest the recorded installer was verified against.
+    std::string verified_digest_;
     std::string account_expires_;
     int32_t last_privacy_status_ = 0;
     std::string app_dir_;

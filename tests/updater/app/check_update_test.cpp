@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -158,6 +159,26 @@ TEST_F(CheckUpdateTest, InstallerAlreadyInPlaceIsRecordedWithoutADownload) {
     EXPECT_TRUE(app_.update_downloaded());
 }
 
+TEST_F(CheckUpdateTest, AVerifiedInstallerRunsUntilItIsChanged) {
+    ASSERT_TRUE(app_.init());
+    check(app_, "1.0.0.10");
+    ASSERT_TRUE(app_.update_downloaded());
+    app_.install_update();
+    app_.install_update();
+    const std::string run = "install " + installer_path_;
+    EXPECT_EQ(std::count(fakes_.processes.calls.begin(), fakes_.processes.calls.end(), run), 2);
+    EXPECT_TRUE(app_.installing());
+    EXPECT_TRUE(log_.contains_in_order(
+        {"Installing new version!!!", "New version was not installed! Try installing..."}));
+
+    write_file(installer_path_, installer_ + "changed on disk");
+    app_.install_update();
+    EXPECT_EQ(std::count(fakes_.processes.calls.begin(), fakes_.processes.calls.end(), run), 2);
+    EXPECT_TRUE(log_.contains("Installer changed since it was verified! Deleted."));
+    EXPECT_FALSE(fs::exists(installer_path_));
+    EXPECT_FALSE(app_.update_downloaded());
+}
+
 TEST_F(CheckUpdateTest, InstallerWithAWrongDigestIsDeleted) {
     ASSERT_TRUE(app_.init());
     check(app_, "1.0.0.10", std::string(32, '0'));
@@ -192,6 +213,11 @@ TEST_F(CheckUpdateTest, WithASigningKeyOnlyASignedInstallerIsAccepted) {
         EXPECT_EQ(app.update_downloaded(), c.accepted) << c.name;
         EXPECT_EQ(fs::exists(installer_path_), c.accepted) << c.name;
         EXPECT_EQ(log.contains("Installer signature INVALID!"), !c.accepted) << c.name;
+        if (c.accepted) {
+            // The signature kept beside the installer passes the check before the run.
+            app.install_update();
+            EXPECT_TRUE(app.installing()) << log.text();
+        }
     }
 }
 

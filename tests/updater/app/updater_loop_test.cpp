@@ -225,7 +225,7 @@ TEST_F(UpdaterLoopTest, FirewallCheckWithoutUseFirewallKeepsTheLastStatus) {
     EXPECT_EQ(fakes_.processes.calls.size(), 2u);
 }
 
-TEST_F(UpdaterLoopTest, InstallRefusedWhileATunnelRunsAndRetriedAfterwards) {
+TEST_F(UpdaterLoopTest, InstallRefusedWhileATunnelRuns) {
     QuietwayUpdaterApp app(nullptr, fakes_.seams());
     ASSERT_TRUE(app.init());
     app.install_update();
@@ -237,15 +237,8 @@ TEST_F(UpdaterLoopTest, InstallRefusedWhileATunnelRunsAndRetriedAfterwards) {
     }
     EXPECT_TRUE(fakes_.processes.calls.empty());
     EXPECT_FALSE(app.installing());
-    ASSERT_TRUE(set_setting_dword("app", "privacy_status", 1));
-    app.install_update();
-    app.install_update();
-    EXPECT_EQ(fakes_.processes.calls, (Calls{"install /cache/qw.deb", "install /cache/qw.deb"}));
-    EXPECT_TRUE(app.installing());
-    EXPECT_TRUE(log_.contains_in_order(
-        {"Privacy is ON! Can't install new version!", "Privacy is ON! Can't install new version!",
-         "Privacy is OFF!", "Installing new version!!!", "Privacy is OFF!",
-         "New version was not installed! Try installing..."}));
+    EXPECT_TRUE(log_.contains_in_order({"Privacy is ON! Can't install new version!",
+                                        "Privacy is ON! Can't install new version!"}));
 }
 
 }  // namespace
