@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The lab: real OpenVPN, SSH, FTPS and HTTP proxy servers inside network namespaces of its own,
-# for the tests, the demo and anyone trying the system by hand (Linux, root).
+# The lab: real OpenVPN, SSH, FTPS and HTTP proxy servers and the vendor's web endpoints inside
+# network namespaces of its own, for the tests, the demo and anyone trying the system by hand
+# (Linux, root).
 #
 #   scripts/lab.sh up       build it (idempotent; a lab that is already up is left as it is)
 #   scripts/lab.sh down     stop every daemon, remove every namespace
@@ -8,6 +9,9 @@
 #
 # The lab directory (default build/lab, QUIETWAY_LAB_DIR overrides) receives lab.env
 # (shell-sourceable LAB_* values) and lab.reg (a store seed for `quietway_reg import`).
+# The vendor's web server (quietway_vendor_server) serves the files below $LAB/vendor and
+# records every request line; it is $QUIETWAY_VENDOR_SERVER when that is set, else it is built
+# into $LAB/tools (cmake, -j2) the first time.
 # Nothing is configured on the host's own interfaces; daemons that read the account files run
 # in a private mount namespace with the lab's own passwd, shadow, group and PAM files.
 set -euo pipefail
@@ -40,6 +44,7 @@ PROXY_PORT=3128
 SSH_PORT=22
 TOR_PORT=9050
 RPC_PORT=8988
+VENDOR_PORT=8090
 
 LAB_GID=59900
 USER_UID=59901
@@ -54,13 +59,16 @@ ODD_PASSWORD=$'p a"s\'s $PATH `id`;&|%x\\ 5%'
 
 PACKAGES=(openvpn openssh-server openssh-client vsftpd putty-tools curl openssl iproute2
           iputils-ping python3 util-linux procps)
-DAEMONS=(openvpn sshd vsftpd proxy tor)
+DAEMONS=(openvpn sshd vsftpd proxy tor vendor)
 
 PKI=$LAB/pki
 ETC=$LAB/etc
 RUN=$LAB/run
 LOGS=$LAB/log
 HOMES=$LAB/home
+VENDOR_DIR=$LAB/vendor
+VENDOR_URL=http://$SERVER_IP:$VENDOR_PORT
+VENDOR_BIN=
 
 say() { printf 'lab: %s\n' "$*"; }
 # A failed up takes down what it built (the logs stay), so nothing half-made is left running.
@@ -360,6 +368,48 @@ await() {
 
 listening() { [ -n "$(ip netns exec "$1" ss -Hltn "sport = :$2")" ]; }
 
+# The vendor's web server program: the one named by $QUIETWAY_VENDOR_SERVER, else the project's
+# target built into the lab's own build directory.
+find_vendor_server() {
+    if [ -n "${QUIETWAY_VENDOR_SERVER:-}" ]; then
+        [ -x "$QUIETWAY_VENDOR_SERVER" ] ||
+            die "QUIETWAY_VENDOR_SERVER is not a program: $QUIETWAY_VENDOR_SERVER"
+        VENDOR_BIN=$QUIETWAY_VENDOR_SERVER
+        return 0
+    fi
+    local build=$LAB/tools
+    if [ ! -f "$build/CMakeCache.txt" ]; then
+        say "configuring $build for the vendor server"
+        step "configure $build" cmake -S "$ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    fi
+    step "build quietway_vendor_server" cmake --build "$build" --target quietway_vendor_server -j2
+    VENDOR_BIN=$build/tests/updater/vendor/quietway_vendor_server
+    [ -x "$VENDOR_BIN" ] || die "no vendor server at $VENDOR_BIN"
+}
+
+list_server() {
+    printf '<SERVER><NUMBER>%s</NUMBER><NAME>%s</NAME><ADDRESS>%s</ADDRESS><IP>%s</IP></SERVER>\n' \
+        "$1" "$2" "$3" "$3"
+}
+
+# The served directory with a published list of the lab's four servers, so that a server-list
+# sync against the lab changes nothing until a test publishes its own.
+make_vendor_dir() {
+    mkdir -p "$VENDOR_DIR/updater/servers_list" "$VENDOR_DIR/updater/notifications_list"
+    chmod 755 "$VENDOR_DIR"
+    local list=$VENDOR_DIR/updater/servers_list/quietway_servers.xml
+    [ -e "$list" ] && return 0
+    {
+        echo '<?xml version="1.0"?>'
+        echo '<QUIETWAY>'
+        list_server 1 "Lab server" "$SERVER_IP"
+        list_server 2 "Lab server 2" "$SERVER2_IP"
+        list_server 3 "Lab dead server" "$DEAD_IP"
+        list_server 4 "Lab refusing server" "$REFUSE_IP"
+        echo '</QUIETWAY>'
+    } >"$list"
+}
+
 start_daemons() {
     : >"$LOGS/openvpn.log"
     start_daemon openvpn "$NS_SERVER" plain openvpn --config "$ETC/openvpn.conf"
@@ -367,11 +417,14 @@ start_daemons() {
     start_daemon vsftpd "$NS_SERVER" accounts /usr/sbin/vsftpd "$ETC/vsftpd.conf"
     start_daemon proxy "$NS_SERVER" plain "$PYTHON" "$HELPERS/proxy.py" --name proxy --port "$PROXY_PORT"
     start_daemon tor "$NS_SERVER" plain "$PYTHON" "$HELPERS/proxy.py" --name tor --port "$TOR_PORT"
+    start_daemon vendor "$NS_SERVER" plain "$VENDOR_BIN" --root "$VENDOR_DIR" \
+        --listen "$SERVER_IP:$VENDOR_PORT" --requests "$LOGS/vendor-requests.log"
     await openvpn "$NS_SERVER" grep -q "Initialization Sequence Completed" "$LOGS/openvpn.log"
     await sshd "$NS_SERVER" listening "$NS_SERVER" "$SSH_PORT"
     await vsftpd "$NS_SERVER" listening "$NS_SERVER" "$FTP_PORT"
     await proxy "$NS_SERVER" listening "$NS_SERVER" "$PROXY_PORT"
     await tor "$NS_SERVER" listening "$NS_SERVER" "$TOR_PORT"
+    await vendor "$NS_SERVER" listening "$NS_SERVER" "$VENDOR_PORT"
 }
 
 # --- the files for tests and the store ------------------------------------------------------
@@ -420,6 +473,10 @@ write_env() {
         env_line LAB_USER_FILES "$HOMES/user1"
         env_line LAB_ODD_USER_FILES "$HOMES/user2"
         env_line LAB_REG "$LAB/lab.reg"
+        # The vendor's web endpoints: the files they serve and the request lines they saw.
+        env_line LAB_VENDOR_URL "$VENDOR_URL"
+        env_line LAB_VENDOR_DIR "$VENDOR_DIR"
+        env_line LAB_VENDOR_REQUESTS "$LOGS/vendor-requests.log"
     } >"$LAB/lab.env.new"
     chmod 600 "$LAB/lab.env.new"
     mv -f "$LAB/lab.env.new" "$LAB/lab.env"
@@ -445,7 +502,11 @@ Windows Registry Editor Version 5.00
 "app_dir"="$LAB/app"
 "app_data"="$LAB/data"
 "app_version"="4.0.0.337"
-"update_server_url"="http://127.0.0.1:8090/updater/quietway_version.txt"
+"update_server_url"="$VENDOR_URL/updater/quietway_version.txt"
+"servers_list_url"="$VENDOR_URL/updater/servers_list/quietway_servers.xml"
+"notification_get_url"="$VENDOR_URL/updater/notifications_list/get_notifications.php"
+"expiration_url"="$VENDOR_URL/updater/get_account_expires.php"
+"notification_set_st_url"="$VENDOR_URL/updater/notifications_list/set_notification_state.php"
 "auto_update"=dword:00000000
 "privacy_status"=dword:00000000
 "privacy_restart"=dword:00000000
@@ -556,6 +617,8 @@ lab_up() {
         make_accounts
         write_configs
         make_app_dir
+        find_vendor_server
+        make_vendor_dir
         make_namespaces
         start_daemons
         write_env
