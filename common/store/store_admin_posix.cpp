@@ -85,7 +85,8 @@ bool install_reg_key(const char* path) { return store_tree::make_key(path).valid
 bool install_reg_value(const char* path, const StoreValue& value) {
     if (!valid_value(value)) return false;
     const UniqueFd key = store_tree::make_key(path);
-    return key.valid() && store_tree::write_value(key.get(), value.name, value.type, value.data);
+    return key.valid() && store_tree::write_value(key.get(), value.name, value.type, value.data,
+                                                  store_tree::is_secret_value(path, value.name));
 }
 
 bool delete_reg_value(const char* path, const char* name) {

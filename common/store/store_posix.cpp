@@ -31,8 +31,11 @@ uint32_t dword_value(const std::string& data) {
     return value;
 }
 
-bool write_into(const UniqueFd& key, const char* name, uint32_t type, const std::string& data) {
-    return key.valid() && store_tree::write_value(key.get(), value_name(name), type, data);
+bool write_into(const UniqueFd& key, const char* path, const char* name, uint32_t type,
+                const std::string& data) {
+    return key.valid() &&
+           store_tree::write_value(key.get(), value_name(name), type, data,
+                                   store_tree::is_secret_value(path, value_name(name)));
 }
 
 }  // namespace
@@ -61,20 +64,20 @@ bool read_reg_dword(const char* path, const char* name, uint32_t& out) {
 
 bool write_reg_string(const char* path, const char* name, const std::string& text) {
     return string_value_fits(name, text) &&
-           write_into(store_tree::open_key(path), name, kValueTypeString, text);
+           write_into(store_tree::open_key(path), path, name, kValueTypeString, text);
 }
 
 bool write_reg_dword(const char* path, const char* name, uint32_t value) {
-    return write_into(store_tree::open_key(path), name, kValueTypeDword, dword_data(value));
+    return write_into(store_tree::open_key(path), path, name, kValueTypeDword, dword_data(value));
 }
 
 bool create_reg_string(RootKey, const char* path, const char* name, const std::string& text) {
     return string_value_fits(name, text) &&
-           write_into(store_tree::make_key(path), name, kValueTypeString, text);
+           write_into(store_tree::make_key(path), path, name, kValueTypeString, text);
 }
 
 bool create_reg_dword(const char* path, const char* name, uint32_t value) {
-    return write_into(store_tree::make_key(path), name, kValueTypeDword, dword_data(value));
+    return write_into(store_tree::make_key(path), path, name, kValueTypeDword, dword_data(value));
 }
 
 bool delete_reg_key(const char* path) {

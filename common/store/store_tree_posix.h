@@ -85,7 +85,13 @@ bool find_value_entry(int key, std::string_view name, std::string& entry);
 // Reads a value whose data is at most `limit` bytes; false when missing, malformed or longer.
 bool read_value(int key, std::string_view name, size_t limit, ValueData& out);
 bool read_value_entry(int key, const std::string& entry, size_t limit, ValueData& out);
-// Replaces the value atomically; the file gets the key's permissions without execute bits.
-bool write_value(int key, std::string_view name, uint32_t type, std::string_view data);
+// Replaces the value atomically; the file gets the key's permissions without execute bits,
+// or 0600 for a secret value (is_secret_value).
+bool write_value(int key, std::string_view name, uint32_t type, std::string_view data,
+                 bool secret = false);
+
+// The account and API passwords: readable by root only, though their keys are readable by
+// every user (the tray reads the values beside them, never these).
+bool is_secret_value(std::string_view key_path, std::string_view name);
 
 }  // namespace quietway::store_tree

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/store/store.h"
 #include "common/store/store_admin.h"
 #include "common/store/store_limits.h"
 #include "common/store/store_tree_posix.h"
@@ -136,7 +137,22 @@ bool read_value(int key, std::string_view name, size_t limit, ValueData& out) {
     return find_value_entry(key, name, entry) && read_value_entry(key, entry, limit, out);
 }
 
-bool write_value(int key, std::string_view name, uint32_t type, std::string_view data) {
+bool is_secret_value(std::string_view key_path, std::string_view name) {
+    static constexpr std::string_view kSecrets[][2] = {{"general", "password"},
+                                                       {"http", "rpc_password"}};
+    const std::string_view root(kStoreRoot);
+    if (key_path.size() <= root.size() + 1 ||
+        !same_store_name(key_path.substr(0, root.size()), root) || key_path[root.size()] != '\\')
+        return false;
+    const std::string_view section = key_path.substr(root.size() + 1);
+    for (const auto& secret : kSecrets) {
+        if (same_store_name(section, secret[0]) && same_store_name(name, secret[1])) return true;
+    }
+    return false;
+}
+
+bool write_value(int key, std::string_view name, uint32_t type, std::string_view data,
+                 bool secret) {
     const std::string_view header = header_of(type);
     struct stat key_info {};
     if (header.empty() || !value_name_fits(name) || ::fstat(key, &key_info) != 0) return false;
@@ -144,7 +160,10 @@ bool write_value(int key, std::string_view name, uint32_t type, std::string_view
     if (!find_value_entry(key, name, target)) target = value_entry_name(name);
 
     std::string temporary;
-    UniqueFd file = create_temporary(key, key_info.st_mode & 0666, temporary);
+    // The temporary file already has the final mode, so a secret is never readable by others,
+    // not even for a moment.
+    UniqueFd file =
+        create_temporary(key, secret ? S_IRUSR | S_IWUSR : key_info.st_mode & 0666, temporary);
     if (!file.valid()) return false;
     // Written and flushed in full before the rename, so a reader sees the old value or the new
     // one and a crash leaves one of them.

@@ -84,6 +84,37 @@ TEST_F(StoreTreeTest, InstalledKeysAreWritableByTheOwnerOnly) {
     EXPECT_EQ(mode_of(app() / "@privacy_status"), 0644u);
 }
 
+TEST_F(StoreTreeTest, PasswordsAreReadableByRootOnlyAcrossWritesAndImports) {
+    ScopedUmask loose(0);
+    const fs::path base = root() / "SOFTWARE" / "Quietway2";
+    // A file left by an older writer with the key's mode is narrowed by the next write.
+    ASSERT_TRUE(install_reg_value("SOFTWARE\\Quietway2\\general", {"user", kValueTypeString, "u"}));
+    write_file(base / "general" / "@password", "REG_SZ\nold");
+    ASSERT_EQ(::chmod((base / "general" / "@password").c_str(), 0644), 0);
+    ASSERT_TRUE(set_setting_string("general", "password", "p1"));
+    ASSERT_TRUE(create_reg_string(RootKey::local_machine, "software\\QUIETWAY2\\HTTP",
+                                  "RPC_Password", "p2"));
+    ASSERT_TRUE(
+        create_reg_string(RootKey::local_machine, "SOFTWARE\\Quietway2\\app", "password", "x"));
+    ASSERT_TRUE(install_reg_value("SOFTWARE\\Quietway2\\General\\sub",
+                                  {"password", kValueTypeString, "y"}));
+    const std::pair<fs::path, mode_t> after_writes[] = {
+        {base / "general" / "@password", 0600},
+        {base / "HTTP" / "@RPC_Password", 0600},
+        {base / "general" / "@user", 0644},
+        {base / "app" / "@password", 0644},
+        {base / "general" / "sub" / "@password", 0644},
+    };
+    for (const auto& [path, mode] : after_writes) EXPECT_EQ(mode_of(path), mode) << path;
+    // An import and a number written over the value keep it private.
+    ASSERT_TRUE(
+        install_reg_value("SOFTWARE\\Quietway2\\http", {"rpc_password", kValueTypeString, "p3"}));
+    ASSERT_TRUE(set_setting_dword("GENERAL", "PASSWORD", 7));
+    EXPECT_EQ(mode_of(base / "HTTP" / "@RPC_Password"), 0600u);
+    EXPECT_EQ(mode_of(base / "general" / "@password"), 0600u);
+    EXPECT_EQ(read_file(base / "HTTP" / "@RPC_Password"), "REG_SZ\np3");
+}
+
 TEST_F(StoreTreeTest, NamesThatCannotBeFileNamesRoundTrip) {
     const Names value_names{"a/b", ".hidden", "50%", "tab\there", "", "@at", "..", "back\\slash"};
     for (const std::string& name : value_names) {
