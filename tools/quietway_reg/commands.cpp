@@ -154,8 +154,11 @@ int list(const Context& context) {
 }
 
 int import(const Context& context) {
-    if (context.args.size() != 2) return usage_error(context.err, "import FILE");
-    return import_reg_file(context.args[1], context.err);
+    const Args& args = context.args;
+    const bool keep_existing = args.size() == 3 && args[1] == "--missing";
+    if (args.size() != 2 && !keep_existing)
+        return usage_error(context.err, "import [--missing] FILE");
+    return import_reg_file(args.back(), context.err, keep_existing);
 }
 
 int export_tree(const Context& context) {
@@ -189,6 +192,8 @@ void print_usage(std::ostream& stream) {
            "  list PATH                     print the names of the key's subkeys\n"
            "  import FILE                   apply a .reg file; nothing is applied when a\n"
            "                                line is bad\n"
+           "  import --missing FILE         the same, but values already in the store are\n"
+           "                                kept (upgrades)\n"
            "  export PATH FILE              write the key and everything below it as a .reg\n"
            "                                file (FILE - is the standard output)\n"
            "\n"

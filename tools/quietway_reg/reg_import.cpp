@@ -27,13 +27,17 @@ bool read_bounded_file(const std::string& file, std::string& bytes) {
     return true;
 }
 
-bool apply(const Operation& operation) {
+bool apply(const Operation& operation, bool keep_existing) {
     const char* path = operation.path.c_str();
     switch (operation.kind) {
         case Operation::Kind::make_key:
             return install_reg_key(path);
-        case Operation::Kind::set_value:
+        case Operation::Kind::set_value: {
+            StoreValue present;
+            if (keep_existing && read_reg_value(path, operation.value.name.c_str(), present))
+                return true;
             return install_reg_value(path, operation.value);
+        }
         // Deleting what is not there leaves the wanted state: not an error.
         case Operation::Kind::delete_key:
             return !reg_key_exists(path) || delete_reg_tree(path);
@@ -93,7 +97,7 @@ bool export_key(const std::string& path, size_t depth, std::string& text, std::o
 
 }  // namespace
 
-int import_reg_file(const std::string& file, std::ostream& err) {
+int import_reg_file(const std::string& file, std::ostream& err, bool keep_existing) {
     std::string bytes;
     if (!read_bounded_file(file, bytes)) {
         err << "quietway_reg: cannot read " << file << "\n";
@@ -121,7 +125,7 @@ int import_reg_file(const std::string& file, std::ostream& err) {
         return kExitFailed;
     }
     for (const Operation& operation : operations) {
-        if (!apply(operation)) {
+        if (!apply(operation, keep_existing)) {
             err << file << ":" << operation.line << ": " << describe(operation) << "\n"
                 << "quietway_reg: import stopped; the lines before it were applied\n";
             return kExitFailed;

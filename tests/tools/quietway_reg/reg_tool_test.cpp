@@ -240,6 +240,29 @@ TEST_F(RegToolTest, FloodsOfBadLinesAndHugeFilesAreCutShort) {
     EXPECT_NE(huge.err.find("larger than 16 MiB"), std::string::npos) << huge.err;
 }
 
+TEST_F(RegToolTest, ImportMissingKeepsValuesAlreadyStored) {
+    ASSERT_TRUE(create_reg_string(RootKey::local_machine, kApp, "user_set", "mine"));
+    ASSERT_TRUE(create_reg_dword(kApp, "flag", 7));
+    const std::string file = scratch_file("defaults.reg");
+    write_file(file,
+               "Windows Registry Editor Version 5.00\r\n"
+               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quietway2\\app]\r\n"
+               "\"user_set\"=\"default\"\r\n\"flag\"=dword:00000000\r\n\"added\"=\"new\"\r\n"
+               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quietway2\\conf]\r\n\"vpn_port\"=\"1194\"\r\n");
+    const auto result = tool({"import", "--missing", file});
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    uint32_t flag = 0;
+    EXPECT_TRUE(read_reg_dword(kApp, "flag", flag));
+    EXPECT_EQ(flag, 7u);
+    EXPECT_EQ(text(kApp, "user_set"), "mine");
+    EXPECT_EQ(text(kApp, "added"), "new");
+    EXPECT_EQ(text("SOFTWARE\\Quietway2\\conf", "vpn_port"), "1194");
+    // Without the option the file wins; a misplaced option is a usage error.
+    ASSERT_EQ(tool({"import", file}).exit_code, 0);
+    EXPECT_EQ(text(kApp, "user_set"), "default");
+    EXPECT_EQ(tool({"import", file, "--missing"}).exit_code, 2);
+}
+
 TEST_F(RegToolTest, ExportReportsValuesTheFormatCannotCarry) {
     ASSERT_TRUE(create_reg_string(RootKey::local_machine, kApp, "fine", "ok"));
     ASSERT_TRUE(create_reg_string(RootKey::local_machine, kApp, "lines", "one\ntwo"));
