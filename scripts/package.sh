@@ -1,0 +1,147 @@
+#!/usr/bin/env bash
+# Builds the Debian package and the Windows installer into build/packages/.
+#
+# Usage: scripts/package.sh [deb|windows|all]        (default: all)
+# Environment:
+#   QUIETWAY_PACKAGE_VERSION  version to give the packages (default: the project's version);
+#                             tests build a newer one to exercise upgrades
+#   QUIETWAY_PACKAGE_OUT      output directory (default: build/packages)
+#   QUIETWAY_LINUX_BUILD      Linux build directory (default: build/pkg-linux)
+#   QUIETWAY_WINDOWS_BUILD    Windows build directory (default: build/pkg-windows)
+#   QUIETWAY_JOBS             parallel build jobs (default: 2)
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+what=${1:-all}
+out=${QUIETWAY_PACKAGE_OUT:-$root/build/packages}
+linux_build=${QUIETWAY_LINUX_BUILD:-$root/build/pkg-linux}
+windows_build=${QUIETWAY_WINDOWS_BUILD:-$root/build/pkg-windows}
+jobs=${QUIETWAY_JOBS:-2}
+version=${QUIETWAY_PACKAGE_VERSION:-$(sed -n 's/^project(Quietway VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")}
+
+case $what in deb | windows | all) ;; *)
+  echo "usage: scripts/package.sh [deb|windows|all]" >&2
+  exit 2
+  ;;
+esac
+# The version lands in control files, the store and file names: digits and dots only.
+if ! [[ $version =~ ^[0-9]+(\.[0-9]+){0,3}$ ]]; then
+  echo "package: bad version '$version' (up to four numbers with dots)" >&2
+  exit 2
+fi
+
+programs=(quietway_service quietway_updater quietway_firewall quietway_tray quietway_ctl
+  quietway_reg quietway_crash_upload)
+targets=("${programs[@]}" quietway_tray_assets)
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quietway-package.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$out"
+
+build() { # DIR [cmake options...]
+  local dir=$1
+  shift
+  if [ ! -f "$dir/build.ninja" ]; then
+    cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  fi
+  cmake --build "$dir" -j"$jobs" --target "${targets[@]}"
+}
+
+# Finds a built program by name (each sits in its own folder of the build tree).
+program_path() { # DIR NAME
+  local found
+  found=$(find "$1" -path '*/CMakeFiles' -prune -o -path '*/tests' -prune -o \
+    -type f -name "$2" -perm -u+x -print | head -n 1)
+  if [ -z "$found" ]; then
+    echo "package: $2 not found under $1" >&2
+    return 1
+  fi
+  printf '%s\n' "$found"
+}
+
+package_deb() {
+  build "$linux_build"
+  local stage=$work/deb
+  local app=$stage/opt/quietway
+  mkdir -p "$app/bin" "$app/share" "$stage/DEBIAN" "$stage/etc/xdg/autostart" \
+    "$stage/usr/share/doc/quietway" "$stage/usr/share/lintian/overrides"
+  for program in "${programs[@]}"; do
+    install -m 0755 "$(program_path "$linux_build" "$program")" "$app/bin/$program"
+    strip --strip-unneeded --remove-section=.comment --remove-section=.note "$app/bin/$program"
+  done
+  local assets
+  assets=$(dirname "$(program_path "$linux_build" quietway_tray)")/tray-assets
+  cp -r "$assets" "$app/bin/tray-assets"
+  # The engine starts its tunnel tools from app_dir/bin under these names.
+  ln -s /usr/sbin/openvpn "$app/bin/openvpn"
+  ln -s /usr/bin/plink "$app/bin/plink"
+  ln -s /usr/bin/curl "$app/bin/curl"
+  cp -r "$root/web" "$app/web"
+  install -m 0644 "$root/packaging/defaults/quietway-defaults.reg" "$app/share/"
+  # The same text the engine writes when it first starts, so the two never differ.
+  printf '%s\n' '[Desktop Entry]' 'Type=Application' 'Name=Quietway' \
+    'Comment=Quietway connection status' 'Exec="/opt/quietway/bin/quietway_tray"' \
+    'Terminal=false' 'NoDisplay=true' 'X-GNOME-Autostart-enabled=true' \
+    >"$stage/etc/xdg/autostart/quietway-tray.desktop"
+  install -m 0644 "$root/packaging/debian/copyright" "$stage/usr/share/doc/quietway/"
+  printf 'quietway (%s) unstable; urgency=medium\n\n  * Release %s.\n\n -- %s  %s\n' \
+    "$version" "$version" 'Quietway developers <dev@quietway.invalid>' \
+    "$(date -R -d "@$(git -C "$root" log -1 --format=%ct 2>/dev/null || date +%s)")" |
+    gzip -9n >"$stage/usr/share/doc/quietway/changelog.gz"
+  install -m 0644 "$root/packaging/debian/lintian-overrides" \
+    "$stage/usr/share/lintian/overrides/quietway"
+  find "$stage" -type d -exec chmod 0755 {} +
+  find "$app/web" "$app/bin/tray-assets" -type f -exec chmod 0644 {} +
+
+  # Library dependencies from the programs themselves, plus the tools the engine starts.
+  mkdir -p "$work/shlibs/debian"
+  printf 'Source: quietway\n\nPackage: quietway\nArchitecture: any\n' \
+    >"$work/shlibs/debian/control"
+  local shlibs
+  shlibs=$(cd "$work/shlibs" && dpkg-shlibdeps -O "${programs[@]/#/$app/bin/}" 2>/dev/null |
+    sed -n 's/^shlibs:Depends=//p')
+  [ -n "$shlibs" ] || { echo "package: dpkg-shlibdeps found no libraries" >&2; return 1; }
+  local depends="$shlibs, openvpn, putty-tools, curl"
+
+  local arch size
+  arch=$(dpkg --print-architecture)
+  size=$(du -sk --exclude=DEBIAN "$stage" | cut -f1)
+  sed -e "s/@VERSION@/$version/" -e "s/@ARCH@/$arch/" -e "s/@SIZE@/$size/" \
+    -e "s/@DEPENDS@/$depends/" "$root/packaging/debian/control.in" >"$stage/DEBIAN/control"
+  for script in postinst prerm postrm; do
+    sed "s/@VERSION@/$version/" "$root/packaging/debian/$script" >"$stage/DEBIAN/$script"
+    chmod 0755 "$stage/DEBIAN/$script"
+  done
+  echo /etc/xdg/autostart/quietway-tray.desktop >"$stage/DEBIAN/conffiles"
+  (cd "$stage" && find . -path ./DEBIAN -prune -o -type f -printf '%P\0' | sort -z |
+    xargs -0 md5sum >DEBIAN/md5sums)
+
+  local deb=$out/quietway_${version}_$arch.deb
+  dpkg-deb --root-owner-group -Zxz --build "$stage" "$deb" >/dev/null
+  echo "package: $deb"
+}
+
+package_windows() {
+  build "$windows_build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
+  local bin=$work/win-bin
+  mkdir -p "$bin"
+  for program in "${programs[@]}"; do
+    cp "$(program_path "$windows_build" "$program.exe")" "$bin/"
+    x86_64-w64-mingw32-strip --strip-unneeded "$bin/$program.exe"
+  done
+  cp "$(dirname "$(program_path "$windows_build" quietway_tray.exe)")/beep-04.wav" "$bin/"
+  local setup=$out/quietway-setup-$version.exe
+  makensis -V2 -DVERSION="$version" -DBIN_DIR="$bin" -DWEB_DIR="$root/web" \
+    -DDEFAULTS="$root/packaging/defaults/quietway-defaults.reg" -DOUTFILE="$setup" \
+    "$root/packaging/windows/quietway.nsi"
+  echo "package: $setup"
+}
+
+case $what in
+  deb) package_deb ;;
+  windows) package_windows ;;
+  all)
+    package_deb
+    package_windows
+    ;;
+esac
