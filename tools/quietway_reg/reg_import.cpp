@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -19,10 +20,16 @@ using reg_file::Operation;
 bool read_bounded_file(const std::string& file, std::string& bytes) {
     std::ifstream in(file, std::ios::binary);
     if (!in) return false;
-    std::string data(kMaxImportFile + 1, '\0');
-    in.read(data.data(), static_cast<std::streamsize>(data.size()));
+    // Grows with the file, up to one byte past the limit, rather than taking the limit's
+    // 16 MiB for every small settings file.
+    std::string data;
+    char block[64 * 1024];
+    while (data.size() <= kMaxImportFile && in) {
+        in.read(block, static_cast<std::streamsize>(
+                           std::min(sizeof block, kMaxImportFile + 1 - data.size())));
+        data.append(block, static_cast<size_t>(in.gcount()));
+    }
     if (in.bad()) return false;
-    data.resize(static_cast<size_t>(in.gcount()));
     bytes = std::move(data);
     return true;
 }
