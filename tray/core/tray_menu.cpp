@@ -82,8 +82,9 @@ std::string account_expiry_text(const std::string& stored, int64_t now) {
     if (error != std::errc() || ptr != end) return {};
     if (now == -1 || expires == -1) return {};
     if (expires <= now) return {};
-    const int64_t left = expires - now;
-    const int64_t days = left / kSecondsPerDay + (left % kSecondsPerDay != 0 ? 1 : 0);
+    // Unsigned: the distance between any two times, the stored one being the vendor's, fits.
+    const uint64_t left = static_cast<uint64_t>(expires) - static_cast<uint64_t>(now);
+    const uint64_t days = left / kSecondsPerDay + (left % kSecondsPerDay != 0 ? 1 : 0);
     if (days > 1) return "Espires in: " + std::to_string(days) + " days";
     return "Espires in: 1 day";
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -141,6 +142,9 @@ TEST(AccountExpiryText, DaysAreRoundedUpAndPastOrOddValuesShowNothing) {
     };
     for (const Case& c : cases) EXPECT_EQ(account_expiry_text(c.stored, kNow), c.text) << c.stored;
     EXPECT_EQ(account_expiry_text(std::to_string(kNow + 100), -1), "");
+    // Found by fuzzing: the widest distance of two times must not overflow.
+    EXPECT_EQ(account_expiry_text("9223372036854775807", INT64_MIN + 1),
+              "Espires in: 213503982334602 days");
 }
 
 TEST(MenuAction, IdsMapToCommandsAndAddresses) {
