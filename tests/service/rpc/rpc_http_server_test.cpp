@@ -53,7 +53,7 @@ TEST_F(RpcEndpoint, CredentialGoesOnlyToThisServersOwnPages) {
              {host, true},  // a program on this machine, which could read the store anyway
              {host + "Sec-Fetch-Site: same-origin\r\n", true},
              {host + own_origin + "Sec-Fetch-Site: same-origin\r\n", true},
-             {"Host: LOCALHOST:" + std::to_string(port_) +
+             {"Host: localhost:" + std::to_string(port_) +
                   "\r\nOrigin: http://localhost:" + std::to_string(port_) + "\r\n",
               true},
              {std::string(), false},                            // no Host
@@ -115,7 +115,7 @@ TEST_F(RpcEndpoint, OnlyLoopbackHostAndOriginAreDispatched) {
     for (const std::string& headers : std::vector<std::string>{
              "Host: 127.0.0.1:" + port + "\r\n",
              "Host: localhost\r\n",
-             "Host: LOCALHOST:" + port + "\r\n",
+             "Host: localhost:" + port + "\r\n",
              "Host: 127.0.0.1\r\n",
              "Host: [::1]:" + port + "\r\n",
              "Host: 127.0.0.1:" + port + "\r\nOrigin: http://127.0.0.1:" + port + "\r\n",
