@@ -12,9 +12,11 @@ namespace quietway::fuzz {
 namespace {
 
 std::string make_environment() {
-    // On tmpfs: the store flushes every write, which a disk makes slow.
-    char pattern[] = "/dev/shm/quietway-fuzz-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) {
+    // On tmpfs by default: the store flushes every write, which a disk makes slow.
+    const char* base = std::getenv("QUIETWAY_FUZZ_TMP");
+    std::string pattern =
+        std::string(base != nullptr ? base : "/dev/shm") + "/quietway-fuzz-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
         std::perror("mkdtemp");
         std::abort();
     }

@@ -27,6 +27,10 @@ else
 fi
 
 mkdir -p "$build/artifacts"
+# The targets' stores and logs; a target that stops at a finding cannot clean its own up.
+export QUIETWAY_FUZZ_TMP
+QUIETWAY_FUZZ_TMP=$(mktemp -d /dev/shm/quietway-fuzz-run.XXXXXX) || exit 1
+trap 'rm -rf "$QUIETWAY_FUZZ_TMP"' EXIT
 failed=()
 for target in "${targets[@]}"; do
   program=$build/fuzz/${target}_fuzz

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The one test command: installs what is missing, builds both targets and runs both test
 # suites (Linux natively, Windows under Wine), and the Linux suite once more under
-# AddressSanitizer with UndefinedBehaviorSanitizer and once under ThreadSanitizer. Prints the
-# time of every stage and a summary. Exits non-zero when anything fails.
+# AddressSanitizer with UndefinedBehaviorSanitizer and once under ThreadSanitizer, then runs
+# each fuzz target briefly. Prints the time of every stage and a summary. Exits non-zero when
+# anything fails.
 #
 # Usage: scripts/test.sh            (as root: the firewall tests use network namespaces)
 set -uo pipefail
@@ -67,6 +68,9 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 suite "Linux ASan+UBSan" "$root/build/linux-asan" -DQUIETWAY_SANITIZE=address,undefined
 suite "Linux TSan" "$root/build/linux-tsan" -DQUIETWAY_SANITIZE=thread
 unset UBSAN_OPTIONS
+
+# Every fuzz target for a few seconds from its seeds (scripts/fuzz.sh SECONDS for longer).
+stage "fuzz (short)" "$root/scripts/fuzz.sh" 5
 
 suite "Windows (Wine)" "$root/build/windows" \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
