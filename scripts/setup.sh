@@ -20,8 +20,8 @@ packages=(
   librsvg2-bin icoutils imagemagick xauth trayer xdotool
   # web interface tests in a headless browser
   chromium chromium-driver python3-selenium
-  # fuzzing: clang with the libFuzzer and sanitizer runtimes
-  clang libclang-rt-14-dev
+  # fuzzing: clang with the libFuzzer and sanitizer runtimes; the leak test's capture
+  clang libclang-rt-14-dev tcpdump
   # packages: the Debian package and its checks, the Windows installer, the systemd test root
   lintian nsis debootstrap systemd-container
 )
