@@ -1,0 +1,183 @@
+; The Windows installer. Built by scripts/package.sh, which passes:
+;   VERSION    the version written to the store (four numbers)
+;   BIN_DIR    the folder holding the built programs
+;   WEB_DIR    the web interface's folder
+;   DEFAULTS   the defaults .reg file
+;   OUTFILE    the setup program to write
+; It accepts /S and, for the updater, /VERYSILENT (any case).
+
+Unicode true
+Target amd64-unicode
+SetCompressor /SOLID lzma
+RequestExecutionLevel admin
+
+!include FileFunc.nsh
+!include LogicLib.nsh
+
+!define STORE_KEY "SOFTWARE\Quietway2"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Quietway"
+
+Name "Quietway"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES64\Quietway"
+ShowInstDetails show
+ShowUninstDetails show
+
+Page directory
+Page instfiles
+UninstPage uninstConfirm
+UninstPage instfiles
+
+Function .onInit
+  SetRegView 64
+  SetShellVarContext all
+  ${GetParameters} $R0
+  ClearErrors
+  ${GetOptions} $R0 "/VERYSILENT" $R1
+  ${IfNot} ${Errors}
+    SetSilent silent
+  ${EndIf}
+  ; An installation already in place is updated where it is.
+  ReadRegStr $R2 HKLM "${STORE_KEY}\app" "app_dir"
+  ${If} $R2 != ""
+    StrCpy $INSTDIR $R2
+  ${EndIf}
+FunctionEnd
+
+Function un.onInit
+  SetRegView 64
+  SetShellVarContext all
+  ${un.GetParameters} $R0
+  ClearErrors
+  ${un.GetOptions} $R0 "/VERYSILENT" $R1
+  ${IfNot} ${Errors}
+    SetSilent silent
+  ${EndIf}
+FunctionEnd
+
+; Runs a service program's command-line action; the host exits with 1 on success.
+!macro ServiceAction PROGRAM OPTION
+  ExecWait '"$INSTDIR\bin\${PROGRAM}" ${OPTION}' $0
+  DetailPrint "${PROGRAM} ${OPTION}: exit code $0"
+!macroend
+
+!macro EndPrograms
+  ; The updater first: its watchdog would start the engine and the tray again.
+  IfFileExists "$INSTDIR\bin\quietway_updater.exe" 0 +2
+    !insertmacro ServiceAction quietway_updater.exe -u
+  IfFileExists "$INSTDIR\bin\quietway_service.exe" 0 +2
+    !insertmacro ServiceAction quietway_service.exe -u
+  nsExec::Exec 'taskkill.exe /f /im quietway_tray.exe'
+  Pop $0
+  nsExec::Exec 'taskkill.exe /f /im quietway_firewall.exe'
+  Pop $0
+!macroend
+
+; Writes a text value only when the store has none, so that a second install keeps it.
+!macro SetMissing KEY NAME VALUE
+  ClearErrors
+  ReadRegStr $0 HKLM "${STORE_KEY}\${KEY}" "${NAME}"
+  ${If} ${Errors}
+    WriteRegStr HKLM "${STORE_KEY}\${KEY}" "${NAME}" "${VALUE}"
+  ${EndIf}
+!macroend
+
+Section "Quietway"
+  SetShellVarContext all
+  !insertmacro EndPrograms
+
+  SetOutPath "$INSTDIR\bin"
+  File "${BIN_DIR}\quietway_service.exe"
+  File "${BIN_DIR}\quietway_updater.exe"
+  File "${BIN_DIR}\quietway_firewall.exe"
+  File "${BIN_DIR}\quietway_tray.exe"
+  File "${BIN_DIR}\quietway_ctl.exe"
+  File "${BIN_DIR}\quietway_reg.exe"
+  File "${BIN_DIR}\quietway_crash_upload.exe"
+  File "${BIN_DIR}\beep-04.wav"
+  SetOutPath "$INSTDIR\web"
+  File /r "${WEB_DIR}\*.*"
+  SetOutPath "$INSTDIR"
+  File "/oname=quietway-defaults.reg" "${DEFAULTS}"
+  CreateDirectory "$APPDATA\Quietway\conf"
+  CreateDirectory "$APPDATA\Quietway\logs"
+
+  ; Per machine and made once: the control API's password, a random GUID's 32 hex digits.
+  ClearErrors
+  ReadRegStr $0 HKLM "${STORE_KEY}\http" "rpc_password"
+  ${If} ${Errors}
+    System::Call 'ole32::CoCreateGuid(g .r1)'
+    StrCpy $2 ""
+    StrCpy $3 0
+    ${Do}
+      StrCpy $4 $1 1 $3
+      ${If} $4 == ""
+        ${Break}
+      ${EndIf}
+      ${If} $4 != "{"
+      ${AndIf} $4 != "}"
+      ${AndIf} $4 != "-"
+        StrCpy $2 "$2$4"
+      ${EndIf}
+      IntOp $3 $3 + 1
+    ${Loop}
+    WriteRegStr HKLM "${STORE_KEY}\http" "rpc_password" $2
+  ${EndIf}
+  !insertmacro SetMissing http rpc_port "127.0.0.1:8988"
+  !insertmacro SetMissing http access_log_file "$APPDATA\Quietway\logs\http_access.log"
+  !insertmacro SetMissing http error_log_file "$APPDATA\Quietway\logs\http_error.log"
+  ; Where this installer put the files, and what it is: written on every install.
+  WriteRegStr HKLM "${STORE_KEY}\app" "app_dir" "$INSTDIR"
+  WriteRegStr HKLM "${STORE_KEY}\app" "app_data" "$APPDATA\Quietway"
+  WriteRegStr HKLM "${STORE_KEY}\http" "document_root" "$INSTDIR\web"
+  ; The rest of the defaults, values already set kept.
+  ExecWait '"$INSTDIR\bin\quietway_reg.exe" import --missing "$INSTDIR\quietway-defaults.reg"' $0
+  DetailPrint "defaults imported: exit code $0"
+  ${If} $0 != 0
+    SetErrorLevel 2
+    Abort "The default settings could not be written."
+  ${EndIf}
+  WriteRegStr HKLM "${STORE_KEY}\app" "app_version" "${VERSION}"
+
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Quietway"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Quietway"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+
+  !insertmacro ServiceAction quietway_service.exe -i
+  ${If} $0 != 1
+    SetErrorLevel 3
+    Abort "The Quietway2 service could not be installed."
+  ${EndIf}
+  !insertmacro ServiceAction quietway_updater.exe -i
+  ${If} $0 != 1
+    SetErrorLevel 3
+    Abort "The QuietwayUpdater service could not be installed."
+  ${EndIf}
+  Call StartServices
+SectionEnd
+
+; The service manager refuses starts while it is busy (database locked at boot, a start still
+; pending): a few tries a second apart.
+!macro StartWithRetries PROGRAM
+  StrCpy $1 0
+  ${Do}
+    !insertmacro ServiceAction ${PROGRAM} -s
+    IntOp $1 $1 + 1
+    ${If} $0 == 1
+    ${OrIf} $1 >= 5
+      ${Break}
+    ${EndIf}
+    Sleep 1000
+  ${Loop}
+!macroend
+
+Function StartServices
+  !insertmacro StartWithRetries quietway_service.exe
+  !insertmacro StartWithRetries quietway_updater.exe
+FunctionEnd

@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# The Debian package under a real systemd: install, both services running and the API on the
+# loopback, the engine started again after SIGKILL, an upgrade to a newer build keeping the
+# store's values, removal stopping and removing the units, purge removing the data.
+#
+# Usage: deb_install_test.sh SOURCE_DIR BUILD_DIR   (root)
+set -euo pipefail
+
+source_dir=$1
+build_dir=$2
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tests/package/systemd_root.sh
+source "$here/systemd_root.sh"
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "needs root (debootstrap, systemd-nspawn)"
+  exit 1
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quietway-deb-test.XXXXXX")
+cleanup() {
+  stop_container
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+check() { # DESCRIPTION COMMAND...
+  local what=$1
+  shift
+  if "$@"; then
+    echo "ok: $what"
+  else
+    echo "FAILED: $what"
+    failures=$((failures + 1))
+  fi
+}
+
+# Waits (bounded) until COMMAND succeeds.
+eventually() {
+  local tries=0
+  until "$@"; do
+    [ $tries -lt 300 ] || return 1
+    sleep 0.1
+    tries=$((tries + 1))
+  done
+}
+
+# Two builds of the same tree: the project's version and a newer one for the upgrade.
+old_version=$(sed -n 's/^project(Quietway VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
+new_version=${old_version%.*}.$((${old_version##*.} + 1))
+for v in "$old_version" "$new_version"; do
+  QUIETWAY_PACKAGE_VERSION=$v QUIETWAY_PACKAGE_OUT=$work/$v QUIETWAY_LINUX_BUILD=$build_dir \
+    "$source_dir/scripts/package.sh" deb >/dev/null
+done
+old_deb=$(ls "$work/$old_version"/*.deb)
+new_deb=$(ls "$work/$new_version"/*.deb)
+
+mapfile -t depends < <(dpkg-deb -f "$old_deb" Depends | tr ',' '\n' |
+  sed 's/(.*)//; s/|.*//; s/ //g' | grep -v '^$')
+root=$(systemd_root "$build_dir/package-root" "${depends[@]}")
+boot_container "$root" "$work/nspawn.log"
+inside=/proc/$CONTAINER_PID/root
+cp "$old_deb" "$inside/tmp/old.deb"
+cp "$new_deb" "$inside/tmp/new.deb"
+
+reg() { in_container /opt/quietway/bin/quietway_reg "$@"; }
+active() { [ "$(in_container systemctl is-active "$1")" = active ]; }
+main_pid() { in_container systemctl show -p MainPID --value "$1"; }
+both_active() { active Quietway2.service && active QuietwayUpdater.service; }
+
+# A JSON-RPC call inside the container, the password given on standard input, never as an
+# argument.
+rpc() { # METHOD PASSWORD
+  local password=$2
+  printf 'user = "quietway:%s"\n' "$password" |
+    in_container curl -sS -m 10 -K - -H 'Content-Type: application/json' \
+      --data "{\"jsonrpc\":\"2.0\",\"id\":7,\"method\":\"$1\"}" http://127.0.0.1:8988/
+}
+
+# Listening sockets on port 8988 (0x231C) as "address:state" from the container's netns.
+listeners_8988() {
+  in_container cat /proc/net/tcp /proc/net/tcp6 | awk '$4 == "0A" && $2 ~ /:231C$/ {print $2}'
+}
+
+echo "== install"
+check "dpkg -i installs" in_container dpkg -i /tmp/old.deb
+check "both services active (Type=notify, READY reached)" eventually both_active
+check "the engine's unit is the host's Type=notify unit" \
+  test "$(in_container systemctl show -p Type --value Quietway2.service)" = notify
+check "both enabled" in_container systemctl is-enabled -q Quietway2.service QuietwayUpdater.service
+password=$(reg query 'SOFTWARE\Quietway2\http' rpc_password)
+check "a random 32-digit API password, not the default" \
+  bash -c '[[ $1 =~ ^[0-9a-f]{32}$ ]]' _ "$password"
+check "app_dir and app_version set" \
+  test "$(reg query 'SOFTWARE\Quietway2\app' app_dir)/$(reg query 'SOFTWARE\Quietway2\app' app_version)" \
+  = "/opt/quietway/$old_version"
+check "defaults seeded" test "$(reg query 'SOFTWARE\Quietway2\conf' vpn_port)" = 1194
+check "links to the system's tools" \
+  test "$(readlink "$inside/opt/quietway/bin/plink")" = /usr/bin/plink
+check "the API listens" eventually test -n "$(listeners_8988)"
+check "the API listens on 127.0.0.1 only" test "$(listeners_8988)" = 0100007F:231C
+answer=$(rpc get_general "$password" || true)
+check "the API answers a call with the machine's password" grep -q '"privacy_status":1' <<<"$answer"
+answer=$(rpc get_general quietway || true)
+check "the default password is refused" bash -c '! grep -q privacy_status <<<"$1"' _ "$answer"
+web_page() { in_container curl -sf -m 10 http://127.0.0.1:8988/ | grep -qi '<html'; }
+check "the web interface is served" eventually web_page
+
+echo "== the engine killed"
+first_pid=$(main_pid Quietway2.service)
+in_container kill -KILL "$first_pid"
+restarted() { local p; p=$(main_pid Quietway2.service); [ "$p" != 0 ] && [ "$p" != "$first_pid" ] && active Quietway2.service; }
+check "the engine runs again under a new process" eventually restarted
+
+echo "== upgrade"
+reg set 'SOFTWARE\Quietway2\general' user --string alice >/dev/null
+reg set 'SOFTWARE\Quietway2\general' mode --dword 0 >/dev/null
+reg set 'SOFTWARE\Quietway2\conf' vpn_port --string 443 >/dev/null
+updater_pid=$(main_pid QuietwayUpdater.service)
+check "dpkg -i of the newer build upgrades" in_container dpkg -i /tmp/new.deb
+check "both services active after the upgrade" eventually both_active
+check "the updater was restarted" test "$(main_pid QuietwayUpdater.service)" != "$updater_pid"
+check "user settings kept" \
+  test "$(reg query 'SOFTWARE\Quietway2\general' user)/$(reg query 'SOFTWARE\Quietway2\general' mode)/$(reg query 'SOFTWARE\Quietway2\conf' vpn_port)" = "alice/0/443"
+check "the API password kept" test "$(reg query 'SOFTWARE\Quietway2\http' rpc_password)" = "$password"
+check "app_version is the new one" \
+  test "$(reg query 'SOFTWARE\Quietway2\app' app_version)" = "$new_version"
+
+echo "== removal"
+check "dpkg -r removes" in_container dpkg -r quietway
+check "no unit files left" \
+  bash -c '! ls "$1"/etc/systemd/system/Quietway2.service "$1"/etc/systemd/system/QuietwayUpdater.service 2>/dev/null' _ "$inside"
+none_active() { ! in_container systemctl is-active -q Quietway2.service QuietwayUpdater.service; }
+check "neither service active" none_active
+no_programs() { ! in_container sh -c 'cat /proc/[0-9]*/comm 2>/dev/null' | grep -qxE 'quietway_(service|updater)'; }
+check "no service process left" eventually no_programs
+check "the store is kept after removal" test -d "$inside/var/lib/quietway/registry"
+check "dpkg --purge purges" in_container dpkg --purge quietway
+check "the store is gone after purge" test ! -e "$inside/var/lib/quietway"
+
+echo "failures: $failures"
+[ "$failures" -eq 0 ]

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# The Windows setup program under Wine in a fresh prefix: a silent install (/VERYSILENT)
+# leaves the files, the store's values, both services and the event source; a second silent
+# install of a newer build (/S, the updater's path) keeps the user's settings; the uninstaller
+# removes what the installer added.
+#
+# Usage: windows_install_test.sh SOURCE_DIR WINDOWS_BUILD_DIR
+set -euo pipefail
+
+source_dir=$1
+build_dir=$2
+
+# Wine wants a display for its first boot; the test brings its own.
+if [ -z "${QUIETWAY_PACKAGE_TEST_DISPLAY:-}" ]; then
+  QUIETWAY_PACKAGE_TEST_DISPLAY=1 exec xvfb-run -a bash "$0" "$@"
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quietway-setup-test.XXXXXX")
+export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+cleanup() {
+  wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+check() { # DESCRIPTION COMMAND...
+  local what=$1
+  shift
+  if "$@"; then
+    echo "ok: $what"
+  else
+    echo "FAILED: $what"
+    failures=$((failures + 1))
+  fi
+}
+eventually() {
+  local tries=0
+  until "$@"; do
+    [ $tries -lt 100 ] || return 1
+    sleep 0.1
+    tries=$((tries + 1))
+  done
+}
+
+old_version=$(sed -n 's/^project(Quietway VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
+new_version=${old_version%.*}.$((${old_version##*.} + 1))
+for v in "$old_version" "$new_version"; do
+  QUIETWAY_PACKAGE_VERSION=$v QUIETWAY_PACKAGE_OUT=$work/out QUIETWAY_WINDOWS_BUILD=$build_dir \
+    "$source_dir/scripts/package.sh" windows >/dev/null
+done
+
+app=$WINEPREFIX/drive_c/Program\ Files/Quietway
+reg() { wine 'C:\Program Files\Quietway\bin\quietway_reg.exe' "$@" 2>/dev/null | tr -d '\r'; }
+running() { wine sc query "$1" 2>/dev/null | grep -q 'STATE *: *4 *RUNNING'; }
+both_running() { running Quietway2 && running QuietwayUpdater; }
+key_exists() { wine reg query "$1" >/dev/null 2>&1; }
+
+# The first boot goes on in the background after wineboot returns; the service manager then
+# refuses work ("database locked"). Wait until every process of that boot has ended.
+wineboot -i >/dev/null 2>&1
+wineserver -w
+
+echo "== silent install"
+check "setup /VERYSILENT exits 0" wine "$work/out/quietway-setup-$old_version.exe" /VERYSILENT
+check "the programs and the web interface are in place" \
+  test -f "$app/bin/quietway_service.exe" -a -f "$app/bin/quietway_updater.exe" \
+  -a -f "$app/bin/quietway_tray.exe" -a -f "$app/bin/quietway_reg.exe" -a -f "$app/web/index.html"
+check "both services running" eventually both_running
+check "the event source is registered" \
+  key_exists 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\QuietwayUpdater'
+password=$(reg query 'SOFTWARE\Quietway2\http' rpc_password)
+check "a generated 32-digit API password" bash -c '[[ $1 =~ ^[0-9A-F]{32}$ ]]' _ "$password"
+check "installation values written" \
+  test "$(reg query 'SOFTWARE\Quietway2\app' app_dir)|$(reg query 'SOFTWARE\Quietway2\http' rpc_port)|$(reg query 'SOFTWARE\Quietway2\app' app_version)" \
+  = "C:\\Program Files\\Quietway|127.0.0.1:8988|$old_version"
+check "defaults seeded" test "$(reg query 'SOFTWARE\Quietway2\conf' ssh_port)" = 22
+
+echo "== second silent install (newer build, /S)"
+reg set 'SOFTWARE\Quietway2\general' user --string alice
+reg set 'SOFTWARE\Quietway2\conf' ssh_port --string 2222
+check "setup /S exits 0" wine "$work/out/quietway-setup-$new_version.exe" /S
+check "both services running again" eventually both_running
+check "user settings and the password kept" \
+  test "$(reg query 'SOFTWARE\Quietway2\general' user)|$(reg query 'SOFTWARE\Quietway2\conf' ssh_port)|$(reg query 'SOFTWARE\Quietway2\http' rpc_password)" \
+  = "alice|2222|$password"
+check "app_version is the new one" \
+  test "$(reg query 'SOFTWARE\Quietway2\app' app_version)" = "$new_version"
+
+echo "== uninstall"
+# The uninstaller copies itself away and returns at once; its work is waited for below.
+wine "$app/uninstall.exe" /S >/dev/null 2>&1 || true
+uninstalled() { ! key_exists 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quietway'; }
+check "the uninstaller finishes" eventually uninstalled
+check "the program folder is removed" test ! -e "$app"
+check "the store is removed" bash -c "! wine reg query 'HKLM\\SOFTWARE\\Quietway2' >/dev/null 2>&1"
+for service in Quietway2 QuietwayUpdater; do
+  check "service $service removed" \
+    bash -c "! wine reg query 'HKLM\\SYSTEM\\CurrentControlSet\\Services\\$service' >/dev/null 2>&1"
+  check "event source $service removed" \
+    bash -c "! wine reg query 'HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\$service' >/dev/null 2>&1"
+done
+
+echo "failures: $failures"
+[ "$failures" -eq 0 ]
