@@ -6,16 +6,16 @@
 #   QUIETWAY_PACKAGE_VERSION  version to give the packages (default: the project's version);
 #                             tests build a newer one to exercise upgrades
 #   QUIETWAY_PACKAGE_OUT      output directory (default: build/packages)
-#   QUIETWAY_LINUX_BUILD      Linux build directory (default: build/pkg-linux)
-#   QUIETWAY_WINDOWS_BUILD    Windows build directory (default: build/pkg-windows)
+#   QUIETWAY_LINUX_BUILD      Linux build directory (default: build/linux)
+#   QUIETWAY_WINDOWS_BUILD    Windows build directory (default: build/windows)
 #   QUIETWAY_JOBS             parallel build jobs (default: 2)
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 what=${1:-all}
 out=${QUIETWAY_PACKAGE_OUT:-$root/build/packages}
-linux_build=${QUIETWAY_LINUX_BUILD:-$root/build/pkg-linux}
-windows_build=${QUIETWAY_WINDOWS_BUILD:-$root/build/pkg-windows}
+linux_build=${QUIETWAY_LINUX_BUILD:-$root/build/linux}
+windows_build=${QUIETWAY_WINDOWS_BUILD:-$root/build/windows}
 jobs=${QUIETWAY_JOBS:-2}
 version=${QUIETWAY_PACKAGE_VERSION:-$(sed -n 's/^project(Quietway VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")}
 

@@ -181,3 +181,20 @@ Function StartServices
   !insertmacro StartWithRetries quietway_service.exe
   !insertmacro StartWithRetries quietway_updater.exe
 FunctionEnd
+
+; Reverses the installation: services (with their event sources) removed by the programs' own
+; "-u", the running programs ended, then the files, the store, the tray's autostart value and
+; the entry in the list of installed programs.
+Section "Uninstall"
+  SetShellVarContext all
+  !insertmacro EndPrograms
+  RMDir /r "$INSTDIR\bin"
+  RMDir /r "$INSTDIR\web"
+  Delete "$INSTDIR\quietway-defaults.reg"
+  Delete "$INSTDIR\uninstall.exe"
+  RMDir "$INSTDIR"
+  RMDir /r "$APPDATA\Quietway"
+  DeleteRegKey HKLM "${STORE_KEY}"
+  DeleteRegValue HKLM "Software\Microsoft\Windows\CurrentVersion\Run" "QuietwayTray"
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+SectionEnd
