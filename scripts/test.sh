@@ -40,11 +40,13 @@ build() {
     cmake --build "$dir" -j "$jobs"
 }
 
-# suite NAME DIR CMAKE-ARGS...: builds one tree and runs its tests.
+# suite NAME DIR CMAKE-ARGS...: builds one tree and runs its tests; $ctest_extra holds
+# further ctest arguments for that suite.
+ctest_extra=()
 suite() {
   local name=$1 dir=$2; shift 2
   if stage "$name build" build "$dir" "$@"; then
-    stage "$name tests" ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+    stage "$name tests" ctest --test-dir "$dir" --output-on-failure -j "$jobs" "${ctest_extra[@]}"
   fi
 }
 
@@ -64,9 +66,13 @@ suite "Linux" "$root/build/linux"
 # its first finding and TSan ends the program with an error status. The deliberate crash tests run here too: their
 # victim program is compiled uninstrumented (see tests/common/crash), since UBSan would stop
 # its null write before the crash handler under test sees the fault.
+# The package install tests run once, on the plain tree: a package of instrumented programs
+# needs sanitizer runtimes that the throwaway system root does not have.
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
+ctest_extra=(-LE package)
 suite "Linux ASan+UBSan" "$root/build/linux-asan" -DQUIETWAY_SANITIZE=address,undefined
 suite "Linux TSan" "$root/build/linux-tsan" -DQUIETWAY_SANITIZE=thread
+ctest_extra=()
 unset UBSAN_OPTIONS
 
 # Every fuzz target for a few seconds from its seeds (scripts/fuzz.sh SECONDS for longer).
