@@ -8,9 +8,8 @@ set -euo pipefail
 
 source_dir=$1
 build_dir=$2
-here=$(cd "$(dirname "$0")" && pwd)
-# shellcheck source=tests/package/systemd_root.sh
-source "$here/systemd_root.sh"
+# shellcheck source=tests/package/package_test_lib.sh
+source "$(dirname "$0")/package_test_lib.sh"
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "needs root (debootstrap, systemd-nspawn)"
@@ -24,42 +23,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-check() { # DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then
-    echo "ok: $what"
-  else
-    echo "FAILED: $what"
-    failures=$((failures + 1))
-  fi
-}
-
-# Waits (bounded) until COMMAND succeeds.
-eventually() {
-  local tries=0
-  until "$@"; do
-    [ $tries -lt 300 ] || return 1
-    sleep 0.1
-    tries=$((tries + 1))
-  done
-}
-
 # Two builds of the same tree: the project's version and a newer one for the upgrade.
-old_version=$(sed -n 's/^project(Quietway VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
+old_version=$(project_version "$source_dir")
 new_version=${old_version%.*}.$((${old_version##*.} + 1))
-for v in "$old_version" "$new_version"; do
-  QUIETWAY_PACKAGE_VERSION=$v QUIETWAY_PACKAGE_OUT=$work/$v QUIETWAY_LINUX_BUILD=$build_dir \
-    "$source_dir/scripts/package.sh" deb >/dev/null
-done
-old_deb=$(ls "$work/$old_version"/*.deb)
-new_deb=$(ls "$work/$new_version"/*.deb)
-
-mapfile -t depends < <(dpkg-deb -f "$old_deb" Depends | tr ',' '\n' |
-  sed 's/(.*)//; s/|.*//; s/ //g' | grep -v '^$')
-root=$(systemd_root "$build_dir/package-root" "${depends[@]}")
-boot_container "$root" "$work/nspawn.log"
+old_deb=$(build_deb "$source_dir" "$build_dir" "$work" "$old_version")
+new_deb=$(build_deb "$source_dir" "$build_dir" "$work" "$new_version")
+boot_root_for "$old_deb" "$build_dir" "$work/nspawn.log"
 inside=/proc/$CONTAINER_PID/root
 cp "$old_deb" "$inside/tmp/old.deb"
 cp "$new_deb" "$inside/tmp/new.deb"
