@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -31,6 +32,8 @@ struct ChildPlan {
     bool new_session = false;
     const UserIdentity* user = nullptr;
     const char* working_dir = nullptr;
+    int parent_death_signal = 0;
+    pid_t parent = 0;
 };
 
 std::vector<char*> pointers_to(const std::vector<std::string>& texts) {
@@ -89,6 +92,11 @@ void switch_identity(const ChildPlan& plan) {
 
 [[noreturn]] void run_child(const ChildPlan& plan) {
     reset_signals();
+    // The caller may have ended between fork and prctl; then the signal would never come.
+    if (plan.parent_death_signal != 0 &&
+        (::prctl(PR_SET_PDEATHSIG, plan.parent_death_signal) < 0 || ::getppid() != plan.parent)) {
+        fail_child(plan.report_fd, ESRCH);
+    }
     if (plan.new_session && ::setsid() < 0) fail_child(plan.report_fd, errno);
     if (plan.new_process_group && ::setpgid(0, 0) < 0) fail_child(plan.report_fd, errno);
     setup_stdio(plan);
@@ -175,6 +183,8 @@ void describe_program(const SpawnRequest& request, ChildPlan& plan, std::vector<
     plan.new_session = request.new_session;
     plan.user = request.user;
     plan.working_dir = request.working_dir.empty() ? nullptr : request.working_dir.c_str();
+    plan.parent_death_signal = request.parent_death_signal;
+    plan.parent = ::getpid();
 }
 
 }  // namespace

@@ -32,6 +32,9 @@ struct SpawnRequest {
     bool detached = false;               // not a child of the caller (double fork)
     const UserIdentity* user = nullptr;  // switch to this identity first
     std::string working_dir;             // empty: the caller's
+    // Sent to the child when the thread that started it ends, the whole process included
+    // (SIGKILL of the caller): a tunnel program must not outlive the engine. 0: none.
+    int parent_death_signal = 0;
 };
 
 struct SpawnResult {

@@ -57,6 +57,8 @@ bool BridgeChild::launch(const std::string& program, const std::vector<std::stri
     request.args.insert(request.args.end(), arguments.begin(), arguments.end());
     request.stdout_fd = state_->write_end.get();
     request.stderr_fd = state_->write_end.get();
+    // Ends the tunnel with the engine even when the engine is killed: its filters go with it.
+    request.parent_death_signal = SIGTERM;
     const posix::SpawnResult result = posix::spawn_process(request);
     if (!result.ok) return false;
     state_->pid = result.pid;

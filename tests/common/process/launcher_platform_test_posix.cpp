@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <systemd/sd-login.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include "common/process/process_kill.h"
 #include "common/process/run_program.h"
 #include "common/process/session_user_posix.h"
+#include "common/process/spawn_posix.h"
 #include "tests/common/process/child_program.h"
 #include "tests/support/test_support.h"
 
@@ -243,6 +245,28 @@ TEST(KillByImageName, EndsScriptsByTheirNameAndTellsLongNamesApart) {
     EXPECT_EQ(finished, 2) << "the process with the same first 15 bytes was ended too";
     EXPECT_TRUE(kill_processes_by_name(long_twin));
     for (std::thread& runner : runners) runner.join();
+}
+
+// The engine's tunnel program must end with the engine, even one killed outright: the child
+// gets its signal when the thread that started it ends, and only then.
+TEST(SpawnProcess, AParentDeathSignalEndsTheChildWithTheStartingThread) {
+    posix::SpawnResult with_signal, without;
+    std::thread([&] {
+        posix::SpawnRequest request;
+        request.path = "/bin/sleep";
+        request.args = {"sleep", "1000"};
+        without = posix::spawn_process(request);
+        request.parent_death_signal = SIGTERM;
+        with_signal = posix::spawn_process(request);
+    }).join();
+    ASSERT_TRUE(with_signal.ok && without.ok);
+    int status = 0;
+    EXPECT_TRUE(wait_until(
+        [&] { return ::waitpid(with_signal.pid, &status, WNOHANG) == with_signal.pid; }));
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_EQ(::waitpid(without.pid, &status, WNOHANG), 0) << "a child without one ended too";
+    ::kill(without.pid, SIGKILL);
+    ::waitpid(without.pid, &status, 0);
 }
 
 }  // namespace
