@@ -5,6 +5,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -71,18 +73,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 64 * kPipeRecordSize) return -1;
     const UniqueFd client = connect_client();
     if (size > 0) {
-        fuzz::require(::send(client.get(), data, size, MSG_NOSIGNAL) == static_cast<ssize_t>(size),
-                      "the request bytes are sent");
+        ssize_t sent = -1;
+        do {
+            sent = ::send(client.get(), data, size, MSG_NOSIGNAL);
+        } while (sent < 0 && errno == EINTR);
+        fuzz::require(sent == static_cast<ssize_t>(size), "the request bytes are sent");
     }
     ::shutdown(client.get(), SHUT_WR);
     std::vector<uint8_t> received;
     uint8_t buffer[512];
     for (;;) {
+        // libFuzzer's timeout alarm interrupts blocking calls.
         const ssize_t got = ::recv(client.get(), buffer, sizeof buffer, 0);
+        if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
         received.insert(received.end(), buffer, buffer + got);
     }
     const std::vector<int32_t> expected = expected_replies(data, size);
+    if (received.size() != expected.size() * kPipeRecordSize) {
+        std::fprintf(stderr, "fuzz: %zu reply bytes for %zu expected replies\n", received.size(),
+                     expected.size());
+    }
     fuzz::require(received.size() == expected.size() * kPipeRecordSize,
                   "one reply per request that wants one");
     for (size_t i = 0; i < expected.size(); ++i) {
