@@ -4,7 +4,9 @@
 
 #include "common/log/rotating_log.h"
 #include "common/store/store.h"
+#include "tray/core/command_worker.h"
 #include "tray/core/tray_status.h"
+#include "tray/core/url_policy.h"
 #include "updater/sync/syncs.h"
 
 namespace quietway {
@@ -172,6 +174,20 @@ std::string underscore_mnemonics(std::string_view text) {
         }
     }
     return out;
+}
+
+void run_menu_entry(int id, CommandWorker& worker) {
+    const MenuAction action = menu_action(id);
+    switch (action.kind) {
+        case MenuAction::Kind::pipe_command:
+            worker.command(action.command);
+            break;
+        case MenuAction::Kind::open_url:
+            open_url(action.url);
+            break;
+        case MenuAction::Kind::none:
+            break;
+    }
 }
 
 }  // namespace quietway

@@ -52,6 +52,10 @@ struct MenuAction {
 };
 MenuAction menu_action(int id);
 
+class CommandWorker;
+// Carries out menu entry `id`: its pipe command through `worker`, or its address opened.
+void run_menu_entry(int id, CommandWorker& worker);
+
 // The address of the vendor's mail-box page.
 std::string mail_box_url();
 

@@ -131,19 +131,7 @@ void TrayApplication::open_notification() {
     if (!current_.url.empty()) open_url(current_.url);
 }
 
-void TrayApplication::on_menu(int id) {
-    const MenuAction action = menu_action(id);
-    switch (action.kind) {
-        case MenuAction::Kind::pipe_command:
-            worker_->command(action.command);
-            break;
-        case MenuAction::Kind::open_url:
-            open_url(action.url);
-            break;
-        case MenuAction::Kind::none:
-            break;
-    }
-}
+void TrayApplication::on_menu(int id) { run_menu_entry(id, *worker_); }
 
 std::string TrayApplication::sound_file() const {
     // The chime beside the program's working directory wins, as on Windows; else our own.

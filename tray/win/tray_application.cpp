@@ -243,19 +243,7 @@ void TrayApplication::open_context_menu() {
     DestroyMenu(menu);
 }
 
-void TrayApplication::on_menu_command(int id) {
-    const MenuAction action = menu_action(id);
-    switch (action.kind) {
-        case MenuAction::Kind::pipe_command:
-            worker_->command(action.command);
-            break;
-        case MenuAction::Kind::open_url:
-            open_url(action.url);
-            break;
-        case MenuAction::Kind::none:
-            break;
-    }
-}
+void TrayApplication::on_menu_command(int id) { run_menu_entry(id, *worker_); }
 
 void TrayApplication::on_reply(int command, int status) {
     const auto view = command == kCommandStatus ? monitor_.on_poll_reply(status)
