@@ -59,7 +59,9 @@ DesktopSession::DesktopSession() {
                  "--SetPartialStrut", "true", "--transparent", "false", "--tint", "0x2b2b2b"});
     // Once the panel is up: the server resets (and forgets the root window's properties and
     // background) whenever its last client leaves, and trayer stays connected.
-    if (!tray_.started() || !wait_until([&] { return find_window("^panel$").has_value(); })) {
+    // A loaded machine (a sanitizer suite beside a browser test) can take many seconds.
+    if (!tray_.started() ||
+        !wait_until([&] { return find_window("^panel$").has_value(); }, std::chrono::seconds(60))) {
         problem_ = "trayer did not come up";
     } else if (!publish_work_area(kPanelHeight)) {
         problem_ = "no monitor to make the primary one";
