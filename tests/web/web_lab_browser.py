@@ -49,7 +49,11 @@ def main():
         css(browser, "#conn-toggle").click()
         until(browser, attribute_is("#conn-state", "data-status", "1"), "disconnected", 180)
         shot(browser, SHOTS, "lab-disconnected.png")
-        errors = severe_console_lines(browser)
+        # The tunnel coming up or going down changes this namespace's network under the browser,
+        # which aborts a refresh in flight with ERR_NETWORK_CHANGED; the page's next refresh
+        # goes through (the states above were seen), so only that report is set aside.
+        errors = [line for line in severe_console_lines(browser)
+                  if "net::ERR_NETWORK_CHANGED" not in line]
         assert errors == [], errors
         print("ok: disconnected in the browser, no console errors")
     finally:
