@@ -23,27 +23,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-check() { # DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then
-    echo "ok: $what"
-  else
-    echo "FAILED: $what"
-    failures=$((failures + 1))
-  fi
-}
-eventually() {
-  local tries=0
-  until "$@"; do
-    [ $tries -lt 100 ] || return 1
-    sleep 0.1
-    tries=$((tries + 1))
-  done
-}
+# shellcheck source=tests/package/package_test_lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/package_test_lib.sh"
+eventually() { within 10 "$@"; }
 
-old_version=$(sed -n 's/^project(Quietway VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
+old_version=$(project_version "$source_dir")
 new_version=${old_version%.*}.$((${old_version##*.} + 1))
 for v in "$old_version" "$new_version"; do
   QUIETWAY_PACKAGE_VERSION=$v QUIETWAY_PACKAGE_OUT=$work/out QUIETWAY_WINDOWS_BUILD=$build_dir \

@@ -16,19 +16,7 @@ SHOTS=$3
 # shellcheck source=tests/service/app/engine_lab_lib.sh
 . "$ROOT/tests/service/app/engine_lab_lib.sh"
 
-lab_require_root
-lab_quiet=1
-lab_ensure_up
-WORK=$(mktemp -d /tmp/qwweb-lab.XXXXXX)
-
-finish() {
-    engine_clean_up
-    lab_clean_up
-}
-trap 'finish; exit $?' EXIT
-
-lab_export_env
-engine_store
+engine_lab_begin qwweb-lab
 "$REG" set "$KEY\\http" document_root --string "$ROOT/web" >/dev/null || fail "document_root set"
 engine_start || { fail "quietway_service -f runs"; exit 1; }
 

@@ -125,3 +125,15 @@ proxy_name() {
         sleep 0.2
     done
 }
+
+# The opening every engine lab test shares: root, the lab up, a work directory named after
+# PREFIX, and the engine and lab cleaned up when the test exits.
+engine_lab_begin() { # PREFIX
+    lab_require_root
+    lab_quiet=1
+    lab_ensure_up
+    WORK=$(mktemp -d "/tmp/$1.XXXXXX")
+    trap 'engine_clean_up; lab_clean_up; exit $?' EXIT
+    lab_export_env
+    engine_store
+}

@@ -17,19 +17,7 @@ REG=$3
 # shellcheck source=tests/service/app/engine_lab_lib.sh
 . "$ROOT/tests/service/app/engine_lab_lib.sh"
 
-lab_require_root
-lab_quiet=1
-lab_ensure_up
-WORK=$(mktemp -d /tmp/qwengine-test.XXXXXX)
-
-finish() {
-    engine_clean_up
-    lab_clean_up
-}
-trap 'finish; exit $?' EXIT
-
-lab_export_env
-engine_store
+engine_lab_begin qwengine-test
 
 ctl() { C "$CTL" "$@"; }
 quiet() { "$@" >/dev/null; }
