@@ -7,45 +7,16 @@
 #include <string>
 
 #include "fuzz/fuzz_environment.h"
+#include "fuzz/state_only_engine.h"
 #include "service/rpc/rpc_http_server.h"
-#include "service/rpc/rpc_server_observer.h"
 
 namespace {
 
 using namespace quietway;
 
-class StateOnlyEngine : public RpcServerObserver {
-public:
-    void get_state(PrivacyState& state) override { state = state_; }
-    bool set_mode(int32_t mode) override {
-        state_.privacy_mode = mode;
-        return true;
-    }
-    bool select_server(const std::string& id) override {
-        state_.active_server_id = id;
-        return true;
-    }
-    bool clear_server(const std::string&) override {
-        state_.active_server_id = "0";
-        return true;
-    }
-    bool apply_account(const std::string&, const std::string&) override { return true; }
-    bool start_session() override {
-        state_.privacy_status = kPrivacyConnected;
-        return true;
-    }
-    bool stop_session() override {
-        state_.privacy_status = kPrivacyStopped;
-        return true;
-    }
-
-private:
-    PrivacyState state_;
-};
-
 RpcHttpServer2& endpoint() {
     fuzz::environment();
-    static StateOnlyEngine engine;
+    static fuzz::StateOnlyEngine engine;
     static RpcHttpServer2* server = [] {
         auto* made = new RpcHttpServer2(engine);
         made->RegisterMethods();
