@@ -24,11 +24,20 @@ bool key_path_fits(std::string_view path) {
 }
 
 bool string_value_fits(const char* value_name, const std::string& text) {
-    if (text.size() <= kMaxStringValue) return true;
-    log("Text of %lu bytes for \"%s\" refused: longer than %lu bytes",
-        static_cast<unsigned long>(text.size()), value_name != nullptr ? value_name : "",
-        static_cast<unsigned long>(kMaxStringValue));
-    return false;
+    const char* name = value_name != nullptr ? value_name : "";
+    if (text.size() > kMaxStringValue) {
+        log("Text of %lu bytes for \"%s\" refused: longer than %lu bytes",
+            static_cast<unsigned long>(text.size()), name,
+            static_cast<unsigned long>(kMaxStringValue));
+        return false;
+    }
+    // Every read ends at the first NUL: such a text could never be read back whole.
+    if (text.find('\0') != std::string::npos) {
+        log("Text of %lu bytes for \"%s\" refused: it holds a NUL byte",
+            static_cast<unsigned long>(text.size()), name);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace quietway

@@ -33,7 +33,8 @@ size_t max_key_path_length();
 bool key_path_fits(std::string_view path);
 size_t key_path_depth(std::string_view path);
 
-// Whether a text can be stored as a string value; refusals are logged with the value's name.
+// Whether a text can be stored as a string value: at most kMaxStringValue bytes and no NUL
+// byte (a read ends there). Refusals are logged with the value's name.
 bool string_value_fits(const char* value_name, const std::string& text);
 
 }  // namespace quietway
