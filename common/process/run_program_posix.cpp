@@ -204,6 +204,14 @@ RunResult run_spawn_request(SpawnRequest request, const RunOptions& options) {
         result.error = E2BIG;
         return result;
     }
+    // An argument would end at its first NUL byte: refuse it rather than pass a shorter one.
+    for (const std::string& arg : request.args) {
+        if (arg.find('\0') != std::string::npos) {
+            log("run_program: an argument for %s holds a NUL byte, refused", name.c_str());
+            result.error = EINVAL;
+            return result;
+        }
+    }
     Pipe input;
     Pipe output;
     if (!input.ok() || !output.ok()) {
