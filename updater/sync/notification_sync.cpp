@@ -68,6 +68,7 @@ bool add_event(const tinyxml2::XMLElement* event, const BannerDownload& download
 
 bool apply_notifications(std::string_view document, const BannerDownload& download_banner) {
     tinyxml2::XMLDocument xml;
+    if (holds_nul_reference(document)) return false;
     if (xml.Parse(document.data(), document.size()) != tinyxml2::XML_SUCCESS) return false;
     const tinyxml2::XMLElement* root = xml.FirstChildElement("QUIETWAY");
     if (!root) return false;

@@ -78,6 +78,7 @@ bool merge_server(ListedServer& listed, bool can_write) {
 bool apply_server_list(std::string_view document, const std::function<void()>& end_engine) {
     const bool can_write = privacy_off();
     tinyxml2::XMLDocument xml;
+    if (holds_nul_reference(document)) return false;
     if (xml.Parse(document.data(), document.size()) != tinyxml2::XML_SUCCESS) return false;
     const tinyxml2::XMLElement* root = xml.FirstChildElement("QUIETWAY");
     if (!root) return false;

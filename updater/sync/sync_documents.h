@@ -31,6 +31,10 @@ bool apply_notifications(std::string_view document, const BannerDownload& downlo
 // Stores the expiry answer when it differs from `remembered` (see sync_account).
 bool apply_account_expiry(std::string_view answer, std::string& remembered);
 
+// Whether the document holds a character reference to NUL ("&#0;", "&#x00;", ...). XML does
+// not allow one, and the parser would end the element's text there: such a document is refused.
+bool holds_nul_reference(std::string_view document);
+
 // `text` is a decimal number from 0 to `max` without sign or blanks.
 bool decimal_number(std::string_view text, uint32_t max, uint32_t& value);
 

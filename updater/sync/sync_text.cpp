@@ -13,6 +13,18 @@ bool element_text(const tinyxml2::XMLElement* parent, const char* name, std::str
     return text != nullptr;
 }
 
+bool holds_nul_reference(std::string_view document) {
+    for (size_t at = document.find("&#"); at != std::string_view::npos;
+         at = document.find("&#", at + 2)) {
+        size_t digit = at + 2;
+        if (digit < document.size() && (document[digit] == 'x' || document[digit] == 'X')) ++digit;
+        size_t end = digit;
+        while (end < document.size() && document[end] == '0') ++end;
+        if (end > digit && end < document.size() && document[end] == ';') return true;
+    }
+    return false;
+}
+
 bool decimal_number(std::string_view text, uint32_t max, uint32_t& value) {
     if (text.empty()) return false;
     uint64_t number = 0;
