@@ -14,7 +14,6 @@
 #include "common/store/store.h"
 #include "common/store/store_admin.h"
 #include "common/store/store_limits.h"
-#include "service/privacy/provision_platform.h"
 #include "service/privacy/provision_text.h"
 #include "service/privacy/servers_manager.h"
 #include "tests/service/rpc/rpc_test_fixture.h"
@@ -31,31 +30,31 @@ namespace fs = std::filesystem;
 struct Hostile {
     const char* label;
     std::string text;
-    std::string shown;  // how a JSON reply shows it when that differs from the text
+    std::string shown = {};  // how a JSON reply shows it when that differs from the text
 };
 
 // Every text that would run a command creates `canary` if it ever reached a shell (sh or cmd).
 std::vector<Hostile> hostile_texts(const std::string& canary) {
     return {
-        {"substitution", "$(touch " + canary + ")", ""},
-        {"backticks", "`touch " + canary + "`", ""},
-        {"semicolon", "x; touch " + canary, ""},
-        {"and", "x && echo ran > " + canary, ""},
-        {"ampersand", "x & echo ran > \"" + canary + "\"", ""},
-        {"pipe", "x | tee " + canary, ""},
-        {"quotes", "it's \"quoted\" '' \"", ""},
-        {"backslashes", "C:\\dir\\\\srv\\\" \\", ""},
-        {"printf", "%s%n%x%99999d%%%p", ""},
-        {"crlf", "one\r\ntwo\nthree\r", ""},
-        {"nul", std::string("be\0fore", 7), ""},
-        {"utf8", "Z\xC3\xBCrich \xE6\x9D\xB1\xE4\xBA\xAC \xF0\x9F\x9A\x80", ""},
+        {"substitution", "$(touch " + canary + ")"},
+        {"backticks", "`touch " + canary + "`"},
+        {"semicolon", "x; touch " + canary},
+        {"and", "x && echo ran > " + canary},
+        {"ampersand", "x & echo ran > \"" + canary + "\""},
+        {"pipe", "x | tee " + canary},
+        {"quotes", "it's \"quoted\" '' \""},
+        {"backslashes", "C:\\dir\\\\srv\\\" \\"},
+        {"printf", "%s%n%x%99999d%%%p"},
+        {"crlf", "one\r\ntwo\nthree\r"},
+        {"nul", std::string("be\0fore", 7)},
+        {"utf8", "Z\xC3\xBCrich \xE6\x9D\xB1\xE4\xBA\xAC \xF0\x9F\x9A\x80"},
         {"invalid utf8", "Z\xE9rich\xFF", "Z\xEF\xBF\xBDrich\xEF\xBF\xBD"},
         {"overlong", "\xC0\xAF\xE0\x80\xAF",  // each byte is invalid on its own
          "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
-        {"511 bytes", std::string(510, 'x') + "|", ""},
-        {"512 bytes", std::string(511, 'x') + "|", ""},
-        {"64 KiB", std::string(64 * 1024, ';'), ""},
-        {"1 MiB", std::string(1024 * 1024, '`'), ""},
+        {"511 bytes", std::string(510, 'x') + "|"},
+        {"512 bytes", std::string(511, 'x') + "|"},
+        {"64 KiB", std::string(64 * 1024, ';')},
+        {"1 MiB", std::string(1024 * 1024, '`')},
     };
 }
 
@@ -89,18 +88,13 @@ std::string json_string(const std::string& text) {
 std::string xml_text(const std::string& text) {
     std::string out;
     for (const char c : text) {
-        if (c == '&')
-            out += "&amp;";
-        else if (c == '<')
-            out += "&lt;";
-        else if (c == '>')
-            out += "&gt;";
-        else if (c == '\r')
-            out += "&#13;";
-        else if (c == '\0')
-            out += "&#0;";
-        else
-            out += c;
+        const char* entity = c == '&'    ? "&amp;"
+                             : c == '<'  ? "&lt;"
+                             : c == '>'  ? "&gt;"
+                             : c == '\r' ? "&#13;"
+                             : c == '\0' ? "&#0;"
+                                         : nullptr;
+        out += entity != nullptr ? std::string(entity) : std::string(1, c);
     }
     return out;
 }
@@ -126,7 +120,7 @@ protected:
         const std::string& bytes = raw.bytes;
         Json::Value reply;
         const std::string prefix = "HTTP/1.1 200 OK\r\n\r\n ";
-        if (body.size() > 1024 * 1024) {
+        if (body.size() > 1024 * 1024) {  // the endpoint's body limit
             EXPECT_NE(bytes.rfind(prefix, 0), 0u) << "an over-long body was dispatched";
             reply["declined"] = true;
         } else {
