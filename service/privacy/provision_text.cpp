@@ -116,6 +116,10 @@ bool is_host_text(const std::string& address) {
     return true;
 }
 
+bool is_file_name_part(const std::string& user) {
+    return user.find_first_of("/\\") == std::string::npos;
+}
+
 size_t download_command_length(const std::string& bin_dir, const std::string& user,
                                const std::string& password, const std::string& address,
                                const std::string& ftp_port, const std::string& file,

@@ -44,6 +44,10 @@ std::string url_path_segment(const std::string& name);
 // '_', not starting with '-' (it would read as an option).
 bool is_host_text(const std::string& address);
 
+// Whether a user name can be part of the key files' names without leaving the server's
+// directory: no path separator of either platform.
+bool is_file_name_part(const std::string& user);
+
 // Lengths of the commands the service used to format, to refuse what would not have fit.
 size_t download_command_length(const std::string& bin_dir, const std::string& user,
                                const std::string& password, const std::string& address,

@@ -13,6 +13,7 @@
 #include "common/log/rotating_log.h"
 #include "common/process/run_program.h"
 #include "common/store/store.h"
+#include "common/store/store_limits.h"
 #include "service/privacy/provision_platform.h"
 #include "service/privacy/provision_text.h"
 
@@ -130,6 +131,8 @@ ServersManager* ServersManager::active_server() {
 }
 
 bool ServersManager::apply_account(const std::string& user, const std::string& password) {
+    // Both are checked first, so a refused one never leaves the other stored alone.
+    if (!string_value_fits("user", user) || !string_value_fits("password", password)) return false;
     // Also drops the manager's own copy, so a session cannot start on a server just reset.
     const bool cleared = clear();
     std::vector<std::string> ids;
@@ -242,6 +245,8 @@ bool ServersManager::provision(const std::string& id, const Account& account,
     };
     // The address goes to curl and plink as a host; anything else could read as an option.
     if (!is_host_text(work.address)) return fail("the address is not a host name or address");
+    // The name becomes "<user>.crt" and "<user>.key", written by a program running as root.
+    if (!is_file_name_part(account.user)) return fail("the user name cannot name a key file");
     if (!check_files(id, account.user) && !download(id, account, work)) {
         return fail("the key files could not be fetched");
     }

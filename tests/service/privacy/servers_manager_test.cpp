@@ -10,6 +10,7 @@
 #include "common/store/server_store.h"
 #include "common/store/store.h"
 #include "common/store/store_admin.h"
+#include "common/store/store_limits.h"
 #include "service/privacy/provision_platform.h"
 #include "service/privacy/provision_text.h"
 #include "service/privacy/servers_manager.h"
@@ -217,6 +218,34 @@ TEST_F(ServersManagerTest, FailedProvisioningLeavesNoServerActive) {
         EXPECT_FALSE(fs::exists(server_dir(id) + kSep + "ca.crt")) << "no partial file";
     }
     EXPECT_TRUE(runs("plink").empty());
+}
+
+TEST_F(ServersManagerTest, AUserNameWithAPathSeparatorFailsEveryServerAndFetchesNothing) {
+    add_server("1", "10.0.0.1");
+    ASSERT_TRUE(manager_.init());
+    for (const std::string user : {"../../escaped", "..\\..\\escaped", "a/b"}) {
+        EXPECT_TRUE(manager_.apply_account(user, "pw")) << user;
+        EXPECT_EQ(status_of("1"), kServerFailed) << user;
+        EXPECT_TRUE(runs("curl").empty()) << user;
+        EXPECT_TRUE(runs("plink").empty()) << user;
+    }
+    EXPECT_TRUE(log_.contains("provision_server 1: the user name cannot name a key file"));
+}
+
+TEST_F(ServersManagerTest, AnAccountWithARefusedTextChangesNeitherValue) {
+    add_server("1", "10.0.0.1", kServerReady);
+    ASSERT_TRUE(manager_.init());
+    const std::string too_long(kMaxStringValue + 1, 'x');
+    for (const auto& [user, password] : {std::pair{std::string("eve"), too_long},
+                                         {too_long, std::string("new")},
+                                         {std::string("eve"), std::string("a\0b", 3)}}) {
+        EXPECT_FALSE(manager_.apply_account(user, password));
+        std::string stored_user, stored_password;
+        ASSERT_TRUE(get_setting_string("general", "user", stored_user));
+        ASSERT_TRUE(get_setting_string("general", "password", stored_password));
+        EXPECT_EQ(stored_user + "/" + stored_password, "bob/old");
+        EXPECT_EQ(status_of("1"), kServerReady) << "nothing reset";
+    }
 }
 
 TEST_F(ServersManagerTest, PresentFilesAreNotDownloadedAgain) {
