@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <json/reader.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -87,6 +89,20 @@ void bind_next_source(int fd) {
                   "a loopback source address");
 }
 
+// libFuzzer's timeout alarm can interrupt a connect, which then goes on in the background.
+bool connect_completes(int fd) {
+    pollfd ready{fd, POLLOUT, 0};
+    int polled = 0;
+    do {
+        polled = ::poll(&ready, 1, 10000);
+    } while (polled < 0 && errno == EINTR);
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (polled != 1 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return false;
+    errno = error;
+    return error == 0;
+}
+
 UniqueFd connect_to(uint16_t port) {
     UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     bind_next_source(fd.get());
@@ -94,8 +110,11 @@ UniqueFd connect_to(uint16_t port) {
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    fuzz::require(::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0,
-                  "a client connects to the endpoint");
+    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
+        !(errno == EINTR && connect_completes(fd.get()))) {
+        std::fprintf(stderr, "fuzz: connect: %s\n", std::strerror(errno));
+        fuzz::require(false, "a client connects to the endpoint");
+    }
     // A request that leaves the server waiting must not hang the run: libFuzzer's own
     // timeout reports it as a finding.
     timeval limit{20, 0};
@@ -136,26 +155,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view request(reinterpret_cast<const char*>(data), size);
     const std::string reply = exchange(endpoint_port(), request);
     if (reply.empty()) return 0;
-    if (!starts_with(reply, "HTTP/")) {
-        std::fprintf(stderr, "fuzz: reply starts %.60s\n", reply.c_str());
-    }
-    fuzz::require(starts_with(reply, "HTTP/"), "a reply is HTTP");
+    const auto expect = [&reply](bool holds, const char* what) {
+        // What the server said, for the finding's report.
+        if (!holds) {
+            std::fprintf(stderr, "fuzz: reply (%zu bytes): %.600s\n", reply.size(), reply.c_str());
+        }
+        fuzz::require(holds, what);
+    };
+    expect(starts_with(reply, "HTTP/"), "a reply is HTTP");
     // One request per connection: a method's reply needs the right header in this request.
     if (starts_with(reply, kApiReplyStart)) {
-        fuzz::require(request.find(kAuthorization) != std::string_view::npos,
-                      "a method runs only with the authorization");
+        expect(request.find(kAuthorization) != std::string_view::npos,
+               "a method runs only with the authorization");
         std::istringstream body(reply.substr(kApiReplyStart.size()));
         Json::CharReaderBuilder builder;
         Json::Value parsed;
         std::string errors;
-        fuzz::require(Json::parseFromStream(builder, body, &parsed, &errors),
-                      "a method's reply parses");
+        expect(Json::parseFromStream(builder, body, &parsed, &errors), "a method's reply parses");
     }
     // A method's reply may echo the request's own text, so only a secret the request did not
     // carry counts.
     if (reply.find(kCredentialBase64) != std::string::npos &&
         request.find(kCredentialBase64) == std::string_view::npos) {
-        fuzz::require(starts_with(request, "GET "), "only a GET is given the credential");
+        expect(starts_with(request, "GET "), "only a GET is given the credential");
     }
     return 0;
 }
