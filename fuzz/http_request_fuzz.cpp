@@ -177,7 +177,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // carry counts.
     if (reply.find(kCredentialBase64) != std::string::npos &&
         request.find(kCredentialBase64) == std::string_view::npos) {
-        expect(starts_with(request, "GET "), "only a GET is given the credential");
+        // The server skips blank lines before a request line.
+        const size_t line = request.find_first_not_of(" \t\r\n");
+        expect(line != std::string_view::npos && starts_with(request.substr(line), "GET "),
+               "only a GET is given the credential");
     }
     return 0;
 }
