@@ -177,8 +177,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // carry counts.
     if (reply.find(kCredentialBase64) != std::string::npos &&
         request.find(kCredentialBase64) == std::string_view::npos) {
-        // The server skips blank lines before a request line.
-        const size_t line = request.find_first_not_of(" \t\r\n");
+        // The server skips white space (isspace) before a request line.
+        const size_t line = request.find_first_not_of(" \t\r\n\v\f");
         expect(line != std::string_view::npos && starts_with(request.substr(line), "GET "),
                "only a GET is given the credential");
     }
