@@ -119,6 +119,7 @@ bool RpcHttpServer2::Start() {
     // clang-format on
     mg_callbacks callbacks{};
     callbacks.begin_request = &RpcHttpServer2::OnBeginRequest;
+    callbacks.http_error = &RpcHttpServer2::OnHttpError;
     mg_init_library(0);
     server_ = mg_start(&callbacks, this, options);
     if (server_ == nullptr) mg_exit_library();
@@ -149,6 +150,20 @@ int RpcHttpServer2::OnBeginRequest(mg_connection* connection) {
     }
     if (std::strcmp(info->request_method, "POST") != 0) return 0;
     return static_cast<RpcHttpServer2*>(info->user_data)->HandlePost(connection);
+}
+
+int RpcHttpServer2::OnHttpError(mg_connection* connection, int status, const char*) {
+    // The library's own error reply repeats the request's version text, and a malformed
+    // request makes that text run on into bytes an earlier client left in the worker's buffer
+    // (its authorization, its call's body). Nothing of any request goes into this one.
+    const char* reason = mg_get_response_code_text(connection, status);
+    const std::string body =
+        "Error " + std::to_string(status) + ": " + (reason != nullptr ? reason : "") + "\n";
+    write_text(connection,
+               "HTTP/1.1 " + std::to_string(status) + " " + (reason != nullptr ? reason : "") +
+                   "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " +
+                   std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+    return 0;
 }
 
 int RpcHttpServer2::HandlePost(mg_connection* connection) {

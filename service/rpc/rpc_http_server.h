@@ -68,6 +68,8 @@ private:
     // The library's request-begin hook: 1 when the request was answered here, 0 to let the
     // library handle it (static files, its error pages).
     static int OnBeginRequest(mg_connection* connection);
+    // The library's error hook: every error reply is written here in a fixed form.
+    static int OnHttpError(mg_connection* connection, int status, const char* message);
     int HandlePost(mg_connection* connection);
     // Gives the web interface's own pages the authorization text; see kCredentialPath.
     int HandleCredential(mg_connection* connection);

@@ -175,6 +175,27 @@ TEST_F(RpcEndpoint, OtherMethodsAndOversizedBodiesAreDeclined) {
     EXPECT_EQ(call(kAbout + padding.substr(kAbout.size())), kAboutReply);
 }
 
+TEST_F(RpcEndpoint, ErrorRepliesRepeatNothingOfTheRequest) {
+    // The library's own error replies repeat the request's version text, which a malformed
+    // request can make run on into what an earlier client left in the worker's buffer.
+    struct Case {
+        std::string request, status_line;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"GET / HTTP/0.1echo-me\r\nHost: 127.0.0.1\r\n\r\n",
+              "HTTP/1.1 505 HTTP Version not supported\r\n"},
+             {"GET / HTTP/1.0 echo-me\r\nHost: 127.0.0.1\r\n\r\n", "HTTP/1.1 400 Bad Request\r\n"},
+             {"\n\n\nt: 127.GET /echo-me HTTP/1.0\r\nHost: 12\n0.7..01\n\r\n",
+              "HTTP/1.1 400 Bad Request\r\n"},
+             {"GET /echo-me.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
+              "HTTP/1.1 404 Not Found\r\n"},
+         }) {
+        const RawReply reply = send(c.request);
+        EXPECT_EQ(reply.bytes.rfind(c.status_line, 0), 0u) << c.request << reply.bytes;
+        EXPECT_EQ(reply.bytes.find("echo-me"), std::string::npos) << reply.bytes;
+    }
+}
+
 TEST_F(RpcEndpoint, TwoCallsRunAtOnceOnTheTwoWorkers) {
     // The first call waits inside the engine until the second one has been answered.
     std::atomic<bool> second_done{false};
