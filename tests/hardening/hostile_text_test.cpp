@@ -16,6 +16,7 @@
 #include "common/store/store_limits.h"
 #include "service/privacy/provision_text.h"
 #include "service/privacy/servers_manager.h"
+#include "tests/service/privacy/fake_tools.h"
 #include "tests/service/rpc/rpc_test_fixture.h"
 #include "tests/updater/sync/sync_fixture.h"
 #include "tray/core/url_policy.h"
@@ -286,11 +287,7 @@ std::vector<std::string> record_fields(const std::string& record) {
 class HostileProvisioning : public StoreTest {
 protected:
     void SetUp() override {
-        fs::create_directories(app_.path() / "bin");
-        const fs::path tool = fs::absolute(QUIETWAY_FAKE_TOOL);
-        for (const char* name : {"curl", "plink"}) {
-            fs::copy_file(tool, app_.path() / "bin" / (name + tool.extension().string()));
-        }
+        testing::install_fake_tools(QUIETWAY_FAKE_TOOL, app_.path());
         const struct {
             const char* section;
             const char* name;

@@ -14,6 +14,7 @@
 #include "service/privacy/provision_platform.h"
 #include "service/privacy/provision_text.h"
 #include "service/privacy/servers_manager.h"
+#include "tests/service/privacy/fake_tools.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/store_fixture.h"
 
@@ -32,11 +33,7 @@ const std::string kSep(1, path_separator());
 class ServersManagerTest : public testing::StoreTest {
 protected:
     void SetUp() override {
-        fs::create_directories(app_.path() / "bin");
-        const fs::path tool = fs::absolute(QUIETWAY_FAKE_TOOL);
-        for (const char* name : {"curl", "plink"}) {
-            fs::copy_file(tool, app_.path() / "bin" / (name + tool.extension().string()));
-        }
+        testing::install_fake_tools(QUIETWAY_FAKE_TOOL, app_.path());
         put("app", "app_dir", app_.str());
         put("app", "app_data", data_.str());
         for (const auto& [name, port] : {std::pair{"ftp_port", "21"},
