@@ -11,11 +11,11 @@ if(QUIETWAY_BUILD_TESTS)
 endif()
 
 # quietway_add_gtest(<name> SOURCES <files> [LIBS <libs>] [LABELS <labels>]
-#                    [PROPERTIES <test properties>])
+#                    [LOCKS <resource locks>] [PROPERTIES <single-valued test properties>])
 # Builds a test program and registers each of its tests with ctest. Discovery happens
 # when the tests run, which keeps Wine out of the build.
 function(quietway_add_gtest name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;LOCKS;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} quietway_test_support GTest::gmock GTest::gtest
                                         GTest::gtest_main Threads::Threads)
@@ -24,13 +24,18 @@ function(quietway_add_gtest name)
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 120
     PROPERTIES TIMEOUT 300 ${T_PROPERTIES})
-  # Test discovery cannot carry a list-valued property (the labels would be split into
-  # property/value pairs and shift every property after them), so the labels are set by a
-  # file that ctest reads after the discovered tests.
+  # Test discovery cannot carry a list-valued property (the labels or locks would be split
+  # into property/value pairs and shift or drop every one after the first), so labels and
+  # locks are set by a file that ctest reads after the discovered tests.
+  set(lock_line)
+  if(T_LOCKS)
+    set(lock_line "  set_tests_properties(\"\${test}\" PROPERTIES RESOURCE_LOCK \"${T_LOCKS}\")\n")
+  endif()
   set(label_file ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
   file(WRITE ${label_file}
     "foreach(test IN LISTS ${name}_TESTS)\n"
     "  set_tests_properties(\"\${test}\" PROPERTIES LABELS \"${labels}\")\n"
+    "${lock_line}"
     "endforeach()\n")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${label_file})
 endfunction()

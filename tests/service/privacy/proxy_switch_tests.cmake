@@ -4,13 +4,13 @@
 quietway_platform_sources(proxy_switch_test_sources proxy_switch_test)
 set(proxy_switch_lock)
 if(WIN32)
-  set(proxy_switch_lock RESOURCE_LOCK wine_registry)
+  set(proxy_switch_lock wine_registry)
 endif()
 quietway_add_gtest(proxy_switch_tests
   SOURCES ${proxy_switch_test_sources}
   LIBS quietway::privacy quietway::process quietway::store quietway::log
   LABELS integration
-  PROPERTIES ${proxy_switch_lock})
+  LOCKS ${proxy_switch_lock})
 if(WIN32)
   target_link_libraries(proxy_switch_tests PRIVATE wininet)
   target_compile_definitions(proxy_switch_tests PRIVATE
