@@ -7,6 +7,7 @@
 #include "common/process/process_kill.h"
 #include "common/process/run_program.h"
 #include "tests/common/process/child_program.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/test_support.h"
 
 namespace quietway {
@@ -44,6 +45,7 @@ private:
 };
 
 TEST(KillByImageName, EndsEveryProcessOfTheImageAndNoOther) {
+    testing::LogCapture log("ProcessKill.log");
     TempDir dir;
     const std::string target = testing::copy_child_program(dir.path(), testing::unique_name("qwk"));
     const std::string bystander =
@@ -58,7 +60,7 @@ TEST(KillByImageName, EndsEveryProcessOfTheImageAndNoOther) {
         testing::wait_until([&] { return first.running() && second.running() && other.running(); },
                             std::chrono::seconds(30)));
 
-    EXPECT_TRUE(kill_processes_by_name(image));
+    EXPECT_TRUE(kill_processes_by_name(image)) << log.text();
     for (Sleeper* ended : {&first, &second}) {
         const RunResult result = ended->finish();
         EXPECT_TRUE(result.started);
@@ -68,7 +70,11 @@ TEST(KillByImageName, EndsEveryProcessOfTheImageAndNoOther) {
     EXPECT_FALSE(other.done());
 
     EXPECT_FALSE(kill_processes_by_name(image));
-    EXPECT_TRUE(kill_processes_by_name(other_image));
+#ifdef _WIN32
+    // What taskkill said stays in the log.
+    EXPECT_TRUE(log.contains("taskkill.exe /IM " + image + " ended with code 128: ")) << log.text();
+#endif
+    EXPECT_TRUE(kill_processes_by_name(other_image)) << log.text();
     EXPECT_FALSE(other.finish().timed_out);
 }
 
