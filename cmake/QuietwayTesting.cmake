@@ -16,6 +16,9 @@ endif()
 # when the tests run, which keeps Wine out of the build.
 function(quietway_add_gtest name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;LOCKS;PROPERTIES" ${ARGN})
+  if("LABELS" IN_LIST T_PROPERTIES OR "RESOURCE_LOCK" IN_LIST T_PROPERTIES)
+    message(FATAL_ERROR "${name}: give labels and locks as LABELS and LOCKS, not PROPERTIES")
+  endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} quietway_test_support GTest::gmock GTest::gtest
                                         GTest::gtest_main Threads::Threads)
@@ -31,7 +34,7 @@ function(quietway_add_gtest name)
   if(T_LOCKS)
     set(lock_line "  set_tests_properties(\"\${test}\" PROPERTIES RESOURCE_LOCK \"${T_LOCKS}\")\n")
   endif()
-  set(label_file ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
+  set(label_file ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels_and_locks.cmake)
   file(WRITE ${label_file}
     "foreach(test IN LISTS ${name}_TESTS)\n"
     "  set_tests_properties(\"\${test}\" PROPERTIES LABELS \"${labels}\")\n"
