@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <thread>
 #ifdef _WIN32
 #include <fcntl.h>
@@ -47,14 +49,19 @@ int spew(long bytes) {
 }
 
 // Writes "started" to `path`. With no arguments (how the user-session launcher starts
-// programs) the path comes from the environment.
+// programs) the path comes from the environment. The mark is written beside it and renamed
+// into place, so a test never finds it while this program still holds it open (Windows then
+// refuses to delete it).
 int leave_mark(const char* path) {
     if (path == nullptr) return 2;
-    FILE* file = std::fopen(path, "wb");
+    const std::string partial = std::string(path) + ".partial";
+    FILE* file = std::fopen(partial.c_str(), "wb");
     if (file == nullptr) return 3;
     std::fputs("started", file);
     std::fclose(file);
-    return 0;
+    std::error_code error;
+    std::filesystem::rename(partial, path, error);
+    return error ? 3 : 0;
 }
 
 }  // namespace
