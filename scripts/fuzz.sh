@@ -5,6 +5,7 @@
 # target's executions and rate; exits non-zero when a build or any target fails.
 #
 # Usage: scripts/fuzz.sh [seconds] [target...]     e.g. scripts/fuzz.sh 3600 rpc_request
+#        scripts/fuzz.sh build                       builds the targets and runs none
 # QUIETWAY_FUZZ_RUNS=N also ends each target after N executions (the long run:
 # QUIETWAY_FUZZ_RUNS=10000000 scripts/fuzz.sh 3600).
 set -uo pipefail
@@ -15,11 +16,14 @@ shift $(($# > 0 ? 1 : 0))
 build=$root/build/fuzz-clang
 jobs=${QUIETWAY_JOBS:-2}
 
-case $seconds in '' | *[!0-9]*) echo "fuzz: seconds must be a number" >&2; exit 2 ;; esac
+build_only=0
+[ "$seconds" = build ] && build_only=1
+case $seconds in build) ;; '' | *[!0-9]*) echo "fuzz: seconds must be a number" >&2; exit 2 ;; esac
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQUIETWAY_FUZZ=ON -DQUIETWAY_BUILD_TESTS=OFF >/dev/null &&
   cmake --build "$build" -j "$jobs" --target fuzz_targets || { echo "fuzz: build failed"; exit 1; }
+[ $build_only = 1 ] && exit 0
 
 if [ $# -gt 0 ]; then
   targets=("$@")
