@@ -48,21 +48,47 @@ ChildResult DesktopSession::run(const std::vector<std::string>& argv) {
     return run_captured(argv, scratch_.str());
 }
 
+// Starts trayer and waits for its panel; a panel that has not appeared in 20 s is started
+// again, up to three times. Once up, it stays: the server resets (and forgets the root
+// window's properties and background) whenever its last client leaves.
+bool DesktopSession::start_panel() {
+    const std::string log = artefact_dir() + "/trayer.log";
+    std::filesystem::remove(log);
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        tray_.reset();  // ends an earlier attempt's trayer
+        tray_.emplace(std::vector<std::string>{"trayer", "--edge", "bottom", "--align", "right",
+                                               "--widthtype", "request", "--height",
+                                               std::to_string(kPanelHeight), "--SetDockType",
+                                               "true", "--SetPartialStrut", "true", "--transparent",
+                                               "false", "--tint", "0x2b2b2b"},
+                      ChildOptions{.output_file = log});
+        if (!tray_->started()) {
+            panel_report_ = "it could not be started";
+            return false;
+        }
+        if (wait_until([&] { return find_window("^panel$").has_value(); },
+                       std::chrono::seconds(20))) {
+            return true;
+        }
+        const ChildResult search = run({"xdotool", "search", "--name", "^panel$"});
+        std::ostringstream report;
+        report << "attempt " << attempt << ", trayer " << (tray_->running() ? "running" : "ended")
+               << ", a search for any panel window ended with " << search.exit_code << " ("
+               << search.out << search.err << "), its output in " << log;
+        panel_report_ = report.str();
+    }
+    return false;
+}
+
 DesktopSession::DesktopSession() {
     if (std::getenv("DISPLAY") == nullptr) {
         problem_ = "no DISPLAY: run under xvfb-run";
         return;
     }
     std::filesystem::create_directories(artefact_dir());
-    tray_.start({"trayer", "--edge", "bottom", "--align", "right", "--widthtype", "request",
-                 "--height", std::to_string(kPanelHeight), "--SetDockType", "true",
-                 "--SetPartialStrut", "true", "--transparent", "false", "--tint", "0x2b2b2b"});
-    // Once the panel is up: the server resets (and forgets the root window's properties and
-    // background) whenever its last client leaves, and trayer stays connected.
-    // A loaded machine (a sanitizer suite beside a browser test) can take many seconds.
-    if (!tray_.started() ||
-        !wait_until([&] { return find_window("^panel$").has_value(); }, std::chrono::seconds(60))) {
-        problem_ = "trayer did not come up";
+    if (!start_panel()) {
+        // Kept for the record: the panel's own words and what the last search said.
+        problem_ = "trayer did not come up: " + panel_report_;
     } else if (!publish_work_area(kPanelHeight)) {
         problem_ = "no monitor to make the primary one";
     } else {

@@ -38,10 +38,12 @@ public:
 
 private:
     ChildResult run(const std::vector<std::string>& argv);
+    bool start_panel();
 
     TempDir scratch_;
-    ChildProcess tray_;
+    std::optional<ChildProcess> tray_;
     std::string problem_;
+    std::string panel_report_;
 };
 
 // Where screenshots go.
