@@ -17,8 +17,7 @@ build=$root/build/fuzz-clang
 jobs=${QUIETWAY_JOBS:-2}
 
 build_only=0
-[ "$seconds" = build ] && build_only=1
-case $seconds in build) ;; '' | *[!0-9]*) echo "fuzz: seconds must be a number" >&2; exit 2 ;; esac
+case $seconds in build) build_only=1 ;; '' | *[!0-9]*) echo "fuzz: seconds must be a number" >&2; exit 2 ;; esac
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQUIETWAY_FUZZ=ON -DQUIETWAY_BUILD_TESTS=OFF >/dev/null &&

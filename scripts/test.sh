@@ -112,9 +112,7 @@ trap 'trap - INT TERM; kill 0' INT TERM
 background_builds &
 builds=$!
 
-linux_built=0
-stage "Linux build" build "$root/build/linux" && linux_built=1
-[ $linux_built = 1 ] && tests "Linux" "$root/build/linux"
+stage "Linux build" build "$root/build/linux" && tests "Linux" "$root/build/linux"
 
 # A sanitizer finding fails the test that made it: UBSan is built not to recover, ASan stops at
 # its first finding and TSan ends the program with an error status. The deliberate crash tests run here too: their

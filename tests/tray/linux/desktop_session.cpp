@@ -50,10 +50,12 @@ ChildResult DesktopSession::run(const std::vector<std::string>& argv) {
 
 // Starts trayer and waits for its panel; a panel that has not appeared in 20 s is started
 // again, up to three times. Once up, it stays: the server resets (and forgets the root
-// window's properties and background) whenever its last client leaves.
-bool DesktopSession::start_panel() {
+// window's properties and background) whenever its last client leaves. Empty when the panel
+// is up, else what the last attempt saw.
+std::string DesktopSession::start_panel() {
     const std::string log = artefact_dir() + "/trayer.log";
     std::filesystem::remove(log);
+    std::ostringstream report;
     for (int attempt = 1; attempt <= 3; ++attempt) {
         tray_.reset();  // ends an earlier attempt's trayer
         tray_.emplace(std::vector<std::string>{"trayer", "--edge", "bottom", "--align", "right",
@@ -63,21 +65,19 @@ bool DesktopSession::start_panel() {
                                                "false", "--tint", "0x2b2b2b"},
                       ChildOptions{.output_file = log});
         if (!tray_->started()) {
-            panel_report_ = "it could not be started";
-            return false;
+            return "it could not be started";
         }
         if (wait_until([&] { return find_window("^panel$").has_value(); },
                        std::chrono::seconds(20))) {
-            return true;
+            return "";
         }
         const ChildResult search = run({"xdotool", "search", "--name", "^panel$"});
-        std::ostringstream report;
+        report.str("");
         report << "attempt " << attempt << ", trayer " << (tray_->running() ? "running" : "ended")
                << ", a search for any panel window ended with " << search.exit_code << " ("
                << search.out << search.err << "), its output in " << log;
-        panel_report_ = report.str();
     }
-    return false;
+    return report.str();
 }
 
 DesktopSession::DesktopSession() {
@@ -86,9 +86,8 @@ DesktopSession::DesktopSession() {
         return;
     }
     std::filesystem::create_directories(artefact_dir());
-    if (!start_panel()) {
-        // Kept for the record: the panel's own words and what the last search said.
-        problem_ = "trayer did not come up: " + panel_report_;
+    if (const std::string failure = start_panel(); !failure.empty()) {
+        problem_ = "trayer did not come up: " + failure;
     } else if (!publish_work_area(kPanelHeight)) {
         problem_ = "no monitor to make the primary one";
     } else {

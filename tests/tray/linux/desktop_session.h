@@ -38,12 +38,11 @@ public:
 
 private:
     ChildResult run(const std::vector<std::string>& argv);
-    bool start_panel();
+    std::string start_panel();
 
     TempDir scratch_;
     std::optional<ChildProcess> tray_;
     std::string problem_;
-    std::string panel_report_;
 };
 
 // Where screenshots go.
