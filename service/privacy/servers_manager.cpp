@@ -321,7 +321,9 @@ bool ServersManager::write_files(const std::string& id, const Account& account,
     if (config.size() >= kPathCapacity || auth.size() >= kPathCapacity) return false;
     return write_whole_file(auth, auth_text(native_form(), account.user, account.password), true) &&
            write_whole_file(
-               config, vpn_config_text(native_form(), d0, account.user, work.address_ip, vpn_port_),
+               config,
+               vpn_config_text(native_form(), d0, account.user, work.address_ip, vpn_port_) +
+                   vpn_config_platform_lines(bin_dir_, app_data_),
                false);
 }
 
