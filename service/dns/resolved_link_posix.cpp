@@ -19,7 +19,7 @@ constexpr uint64_t kCallMicroseconds = 5 * 1000 * 1000;
 struct Call {
     sd_bus_message* message = nullptr;
     sd_bus_message* reply = nullptr;
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{};  // SD_BUS_ERROR_NULL, which is a C compound literal
     ~Call() {
         sd_bus_message_unref(message);
         sd_bus_message_unref(reply);
