@@ -37,10 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::require(pushed.servers.size() <= dns::kMaxServers, "at most three servers");
     for (const dns::DnsServer& server : pushed.servers) {
         uint8_t bytes[16] = {};
-        const bool reads_back =
-            inet_pton(server.family, server.text.c_str(), bytes) == 1 &&
-            std::equal(server.bytes.begin(), server.bytes.end(), bytes) &&
-            server.bytes.size() == (server.family == AF_INET ? 4u : 16u);
+        const bool reads_back = inet_pton(server.family, server.text.c_str(), bytes) == 1 &&
+                                std::equal(server.bytes.begin(), server.bytes.end(), bytes) &&
+                                server.bytes.size() == (server.family == AF_INET ? 4u : 16u);
         fuzz::require(reads_back, "a server's text reads back to its address");
         fuzz::require(server.text.find_first_not_of("0123456789abcdef.:") == std::string::npos,
                       "a server's text holds address characters only");
