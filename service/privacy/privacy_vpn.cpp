@@ -47,8 +47,8 @@ bool vpn_arguments(const std::string& conf_dir, const std::string& id,
 
 bool PrivacyVpn::start(const ServersManager& manager) {
     observer_.on_privacy_status(kPrivacyConnecting);
-    // The earlier run ends here rather than inside the bridge's start, so that its end no
-    // longer reads the data directory when it changes.
+    // The earlier run ends here, before the data directory its end restores with is replaced
+    // (the bridge's start would end it only afterwards).
     bridge_.stop();
     app_data_ = manager.app_data();
     const std::string program = manager.bin_dir() + program_file("openvpn");
