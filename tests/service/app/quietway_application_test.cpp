@@ -191,6 +191,20 @@ TEST_F(EngineTest, ACrashedSessionComesBackWithOneKillSwitchPerConnection) {
     app->cleanup();
 }
 
+TEST_F(EngineTest, AFailedKillSwitchIsStartedAgainByTheNextConnection) {
+    use_scripts(kConnects);
+    auto app = make_app();
+    ASSERT_TRUE(app->init());
+    for (const uint32_t commit_status : {5u, 0u}) {
+        app->stop_session();
+        platform_.commit_status = commit_status;  // while no session runs
+        ASSERT_TRUE(app->start_session() &&
+                    wait_until([&] { return app->privacy_status() == kPrivacyConnected; }));
+    }
+    EXPECT_EQ(platform_.live_filters.size(), 8u) << "2 block, 2 adapter, 2 range, 2 permits";
+    app->cleanup();
+}
+
 TEST_F(EngineTest, AnInterruptedStartResumesOnlyWithAutoPrivacy) {
     use_scripts(kConnects);
     for (const uint32_t auto_privacy : {0u, 1u}) {
