@@ -305,6 +305,23 @@ TEST_F(EngineTest, ARecoverableErrorRestartsOnTheNextServerOrTheSameOne) {
     }
 }
 
+TEST_F(EngineTest, AStopCancelsAPendingRestartWithItsChangeOfServer) {
+    use_scripts(kConnects);
+    auto app = make_app();
+    ASSERT_TRUE(app->init() && app->start_session() &&
+                wait_until([&] { return app->privacy_status() == kPrivacyConnected; }));
+    app->on_privacy_event(kPrivacyEventRecoverableError);  // use_change_servers is 1
+    app->stop_session();
+    create_reg_dword(kGeneral, "use_change_servers", 0);
+    std::thread loop([&] { app->run(); });
+    app->on_privacy_event(kPrivacyEventRecoverableError);  // a restart on the same server
+    EXPECT_TRUE(wait_until([&] { return runs().size() == 2; }));
+    app->request_stop();
+    loop.join();
+    app->cleanup();
+    EXPECT_NE(runs().back().find(config_of(1)), std::string::npos) << runs().back();
+}
+
 TEST_F(EngineTest, SimultaneousStartsMakeOneTunnel) {
     use_scripts(kConnects);
     auto app = make_app();
