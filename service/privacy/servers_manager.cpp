@@ -63,8 +63,9 @@ void resolve_server_address(ServerRecord& record) {
         record.address_ip = record.address;
         return;
     }
+    // Text that cannot be a host name is not handed to the resolver.
     std::string ip;
-    if (resolve_ipv4(record.address, ip)) record.address_ip = ip;
+    if (is_host_text(record.address) && resolve_ipv4(record.address, ip)) record.address_ip = ip;
 }
 
 bool ServersManager::init() {
@@ -93,6 +94,10 @@ bool ServersManager::select(const std::string& id) {
     if (!read_server(id, record) || record.status != kServerReady) return false;
     record.id = index_of(id);
     resolve_server_address(record);
+    if (!is_dotted_ipv4(record.address_ip)) {
+        log("select %s: no dotted IPv4 address to connect to", id.c_str());
+        return false;
+    }
     write_server(id, record);
     work_ = record;
     name_ = record.name;
@@ -133,6 +138,11 @@ ServersManager* ServersManager::active_server() {
 bool ServersManager::apply_account(const std::string& user, const std::string& password) {
     // Both are checked first, so a refused one never leaves the other stored alone.
     if (!string_value_fits("user", user) || !string_value_fits("password", password)) return false;
+    // The name goes into lines of the configuration and the credentials file.
+    if (!is_one_line(user)) {
+        log("apply_account: a user name with a line break is refused");
+        return false;
+    }
     // Also drops the manager's own copy, so a session cannot start on a server just reset.
     const bool cleared = clear();
     std::vector<std::string> ids;
@@ -245,6 +255,7 @@ bool ServersManager::provision(const std::string& id, const Account& account,
     };
     // The address goes to curl and plink as a host; anything else could read as an option.
     if (!is_host_text(work.address)) return fail("the address is not a host name or address");
+    if (!is_dotted_ipv4(work.address_ip)) return fail("no dotted IPv4 address to connect to");
     // The name becomes "<user>.crt" and "<user>.key", written by a program running as root.
     if (!is_file_name_part(account.user)) return fail("the user name cannot name a key file");
     if (!check_files(id, account.user) && !download(id, account, work)) {
@@ -319,10 +330,14 @@ bool ServersManager::write_files(const std::string& id, const Account& account,
     const std::string auth = d0 + "auth.cfg";
     const std::string config = d0 + "vpn_conf.ovpn";
     if (config.size() >= kPathCapacity || auth.size() >= kPathCapacity) return false;
+    const std::string text =
+        vpn_config_text(native_form(), d0, account.user, work.address_ip, vpn_port_);
+    if (text.empty()) {
+        log("write_config %s: refused, address_ip or the user name would add lines", id.c_str());
+        return false;
+    }
     return write_whole_file(auth, auth_text(native_form(), account.user, account.password), true) &&
-           write_whole_file(
-               config, vpn_config_text(native_form(), d0, account.user, work.address_ip, vpn_port_),
-               false);
+           write_whole_file(config, text, false);
 }
 
 bool ServersManager::record_host_key(const std::string& id, const Account& account,

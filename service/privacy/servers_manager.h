@@ -107,7 +107,8 @@ private:
 };
 
 // Resolves a record's address into its address_ip: an address starting with a decimal digit
-// is taken as written; a host name is looked up and a failed lookup keeps the stored value.
+// is taken as written (callers check it is a dotted address); a host name is looked up and a
+// failed lookup keeps the stored value; other text is not looked up.
 void resolve_server_address(ServerRecord& record);
 
 }  // namespace quietway
