@@ -14,6 +14,7 @@
 #include "common/process/run_program.h"
 #include "common/store/store.h"
 #include "common/store/store_limits.h"
+#include "service/privacy/data_dir_acl.h"
 #include "service/privacy/provision_platform.h"
 #include "service/privacy/provision_text.h"
 
@@ -86,6 +87,8 @@ bool ServersManager::init() {
     const std::string sep(1, path_separator());
     bin_dir_ = app_dir_ + sep + "bin" + sep;
     conf_dir_ = app_data_ + sep + "conf" + sep;
+    // Checked (and closed if need be) at every start; servers are not prepared in an open one.
+    conf_private_ = secure_data_directory(app_data_ + sep + "conf");
     return true;
 }
 
@@ -200,6 +203,11 @@ bool ServersManager::change_server() {
 
 bool ServersManager::reset_server(const std::string& id) const {
     if (!is_server_number(id)) return false;
+    // Emptying what a link leads to would delete files anywhere, as root.
+    if (is_link(server_dir(id))) {
+        log("reset_server %s: the server directory is a link, not followed", id.c_str());
+        return set_server_status(id, kServerInitial);
+    }
     std::error_code error;
     const fs::directory_iterator end;
     for (fs::directory_iterator it(server_dir(id), error); !error && it != end;
@@ -253,11 +261,13 @@ bool ServersManager::provision(const std::string& id, const Account& account,
         set_server_status(id, kServerFailed);
         return false;
     };
+    if (!conf_private_) return fail("the conf directory is not private");
     // The address goes to curl and plink as a host; anything else could read as an option.
     if (!is_host_text(work.address)) return fail("the address is not a host name or address");
     if (!is_dotted_ipv4(work.address_ip)) return fail("no dotted IPv4 address to connect to");
     // The name becomes "<user>.crt" and "<user>.key", written by a program running as root.
     if (!is_file_name_part(account.user)) return fail("the user name cannot name a key file");
+    if (is_link(server_dir(id))) return fail("the server directory is a link");
     if (!check_files(id, account.user) && !download(id, account, work)) {
         return fail("the key files could not be fetched");
     }

@@ -104,6 +104,8 @@ private:
     ServerRecord work_;
     int32_t active_index_ = 0;
     bool loaded_ = false;
+    // Whether init found (or made) the conf directory private.
+    bool conf_private_ = false;
 };
 
 // Resolves a record's address into its address_ip: an address starting with a decimal digit
