@@ -10,6 +10,7 @@
 #include "common/os/win_handle.h"
 #include "common/process/command_line.h"
 #include "common/process/run_program.h"
+#include "common/process/spawn_win.h"
 
 namespace quietway {
 namespace {
@@ -112,37 +113,6 @@ bool read_available(HANDLE pipe, std::string& sink) {
     return any;
 }
 
-// Inheritance limited to the handles meant for this child, so that a child started at the
-// same time on another thread does not keep our pipes open.
-class InheritList {
-public:
-    explicit InheritList(std::vector<HANDLE> handles) : handles_(std::move(handles)) {
-        std::sort(handles_.begin(), handles_.end());
-        handles_.erase(std::unique(handles_.begin(), handles_.end()), handles_.end());
-        SIZE_T size = 0;
-        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-        storage_.resize(size);
-        list_ = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
-        ok_ =
-            InitializeProcThreadAttributeList(list_, 1, 0, &size) &&
-            UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
-                                      handles_.size() * sizeof(HANDLE), nullptr, nullptr);
-    }
-    ~InheritList() {
-        if (list_ != nullptr) DeleteProcThreadAttributeList(list_);
-    }
-    InheritList(const InheritList&) = delete;
-    InheritList& operator=(const InheritList&) = delete;
-
-    LPPROC_THREAD_ATTRIBUTE_LIST get() const { return ok_ ? list_ : nullptr; }
-
-private:
-    std::vector<HANDLE> handles_;
-    std::vector<char> storage_;
-    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
-    bool ok_ = false;
-};
-
 struct ChildStreams {
     WinHandle input_child, input_parent;
     WinHandle output_child, output_parent;
@@ -166,18 +136,15 @@ bool start_child(std::string& line, ChildStreams& streams, PROCESS_INFORMATION& 
         streams.input_child.valid() ? streams.input_child.get() : streams.null_device.get();
     HANDLE output =
         streams.output_child.valid() ? streams.output_child.get() : streams.null_device.get();
-    InheritList inherit({input, output});
-    STARTUPINFOEXA startup{};
-    startup.StartupInfo.cb = sizeof(startup);
-    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-    startup.StartupInfo.hStdInput = input;
-    startup.StartupInfo.hStdOutput = output;
-    startup.StartupInfo.hStdError = output;
-    startup.lpAttributeList = inherit.get();
-    DWORD flags = CREATE_NO_WINDOW | CREATE_SUSPENDED;
-    if (startup.lpAttributeList != nullptr) flags |= EXTENDED_STARTUPINFO_PRESENT;
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
-                        &startup.StartupInfo, &created)) {
+    STARTUPINFOA startup{};
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    // Only these two, so that a child started at the same time on another thread does not
+    // keep our pipes open, nor this one the pipes of others.
+    if (!create_process_with_handles(nullptr, line, CREATE_NO_WINDOW | CREATE_SUSPENDED, startup,
+                                     {input, output}, created)) {
         return false;
     }
     job.reset(CreateJobObjectA(nullptr, nullptr));

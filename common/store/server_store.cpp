@@ -31,7 +31,11 @@ const char* status_text(uint32_t status) {
 }
 
 // Checked before anything is written, so that a refused text leaves the entry as it was.
-bool server_texts_fit(const ServerRecord& server) {
+bool server_texts_fit(const std::string& number, const ServerRecord& server) {
+    if (!is_server_ip(server.address_ip)) {
+        log("server %s: address_ip refused, it is not a dotted IPv4 address", number.c_str());
+        return false;
+    }
     return string_value_fits("address", server.address) &&
            string_value_fits("address_ip", server.address_ip) &&
            string_value_fits("name", server.name);
@@ -58,7 +62,38 @@ Json::Value server_json(const std::string& number, uint32_t activated) {
     return entry;
 }
 
+// One part of a dotted address: 1 to 3 digits, no leading zero, at most 255.
+bool is_address_part(std::string_view part) {
+    if (part.empty() || part.size() > 3 || (part.size() > 1 && part[0] == '0')) return false;
+    unsigned value = 0;
+    for (const char c : part) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    return value <= 255;
+}
+
+bool starts_with_digit(std::string_view text) {
+    return !text.empty() && text[0] >= '0' && text[0] <= '9';
+}
+
 }  // namespace
+
+bool is_dotted_ipv4(std::string_view text) {
+    for (int part = 0; part < 4; ++part) {
+        const size_t dot = text.find('.');
+        if ((dot == std::string_view::npos) != (part == 3)) return false;
+        if (!is_address_part(text.substr(0, dot))) return false;
+        text.remove_prefix(part == 3 ? text.size() : dot + 1);
+    }
+    return true;
+}
+
+bool is_server_ip(std::string_view text) { return text.empty() || is_dotted_ipv4(text); }
+
+bool is_server_address(std::string_view address) {
+    return !starts_with_digit(address) || is_dotted_ipv4(address);
+}
 
 bool server_key_path(const std::string& number, std::string& path) {
     return record_text::child_key_path(kServersPath, number, kServerPathCapacity, path);
@@ -68,7 +103,8 @@ bool add_server_entry(const Json::Value& params) {
     std::string address;
     std::string name;
     if (!member_text(params, "address", address) || !member_text(params, "name", name) ||
-        !string_value_fits("address", address) || !string_value_fits("name", name))
+        !string_value_fits("address", address) || !string_value_fits("name", name) ||
+        !is_server_address(address))
         return false;
     uint32_t last_index = 0;
     if (!read_reg_dword(kServersPath, kLastIndex, last_index)) return false;
@@ -91,7 +127,7 @@ bool update_server_entry(const Json::Value& params) {
     std::string name;
     if (!member_text(params, "id", id) || !member_text(params, "address", address) ||
         !member_text(params, "name", name) || !string_value_fits("address", address) ||
-        !string_value_fits("name", name))
+        !string_value_fits("name", name) || !is_server_address(address))
         return false;
     std::string path;
     if (!server_key_path(id, path)) return false;
@@ -134,7 +170,7 @@ bool read_server(const std::string& number, ServerRecord& out) {
 
 bool write_server(const std::string& number, const ServerRecord& server) {
     std::string path;
-    return server_texts_fit(server) && server_key_path(number, path) &&
+    return server_key_path(number, path) && server_texts_fit(number, server) &&
            write_reg_string(path.c_str(), "address", server.address) &&
            write_reg_string(path.c_str(), "address_ip", server.address_ip) &&
            write_reg_string(path.c_str(), "name", server.name) &&
@@ -147,8 +183,9 @@ bool create_server(const ServerRecord& server) {
         log("invalid server number: %d", server.id);
         return false;
     }
+    const std::string number = std::to_string(server.id);
     std::string path;
-    return server_texts_fit(server) && server_key_path(std::to_string(server.id), path) &&
+    return server_key_path(number, path) && server_texts_fit(number, server) &&
            write_reg_dword(kServersPath, kLastIndex, static_cast<uint32_t>(server.id)) &&
            create_reg_string(RootKey::local_machine, path.c_str(), "address", server.address) &&
            create_reg_string(RootKey::local_machine, path.c_str(), "address_ip",

@@ -43,6 +43,11 @@ void WfpFirewall::AddPermitIP(const char* text, uint32_t direction) {
 }
 
 bool WfpFirewall::StartFirewall() {
+    // A set that runs stays as it is: the owner stops it before starting it again.
+    if (engine_ != nullptr) {
+        start_status_ = kFilterNothingToDo;
+        return false;
+    }
     start_status_ = kFilterOk;
     adapter_luids_.clear();
     const uint32_t found = platform_.find_vpn_adapters(adapter_luids_);
@@ -86,15 +91,20 @@ bool WfpFirewall::StartFirewall() {
     return true;
 }
 
+// A failed start leaves nothing behind: the engine it opened is closed and its permit
+// entries go, so that the owner, which never stops a set that did not start, can simply
+// start again with the addresses of its next connection.
 bool WfpFirewall::start_failed(uint32_t status) {
     start_status_ = status;
+    OpenCloseEngine(false);
+    permits_.clear();
+    adapter_luids_.clear();
     return false;
 }
 
 bool WfpFirewall::abort_start(uint32_t status) {
     platform_.abort_transaction(engine_);
-    // Nothing of the transaction exists: forget its ids and its sublayer. The permit entries
-    // stay, as after any failed start; the engine stays open until the set is stopped.
+    // Nothing of the transaction exists: forget its ids and its sublayer.
     block_filter_ids_[0] = block_filter_ids_[1] = 0;
     range_filter_ids_[0] = range_filter_ids_[1] = 0;
     adapter_filter_ids_.clear();

@@ -34,8 +34,9 @@ public:
     bool InitFirewall();
     // Appends a permit entry (direction 1: remote address, 0: local); null text is ignored.
     void AddPermitIP(const char* text, uint32_t direction);
-    // Builds the whole set in one transaction: it appears whole or not at all. On failure
-    // `start_status()` tells why.
+    // Builds the whole set in one transaction: it appears whole or not at all. A failed start
+    // closes the engine and drops the permit entries; `start_status()` tells why it failed.
+    // A set that runs is left as it is (22).
     bool StartFirewall();
     bool StopFirewall();
 

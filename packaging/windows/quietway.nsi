@@ -101,6 +101,19 @@ Section "Quietway"
   File "/oname=quietway-defaults.reg" "${DEFAULTS}"
   CreateDirectory "$APPDATA\Quietway\conf"
   CreateDirectory "$APPDATA\Quietway\logs"
+  ; The account's password and keys: SYSTEM and the administrators only, nothing inherited from
+  ; ProgramData, never set through a link. The engine checks it, and closes what it held
+  ; before, at every start.
+  System::Call 'kernel32::GetFileAttributesW(w "$APPDATA\Quietway\conf") i .r0'
+  IntOp $0 $0 & 0x400
+  ${If} $0 != 0
+    SetErrorLevel 2
+    Abort "$APPDATA\Quietway\conf is a link or unreadable: remove it and run setup again."
+  ${EndIf}
+  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", i 1, *p .r1, p 0) i .r0'
+  System::Call 'advapi32::SetFileSecurityW(w "$APPDATA\Quietway\conf", i 0x80000005, p r1) i .r0'
+  System::Call 'kernel32::LocalFree(p r1)'
+  DetailPrint "conf access list set: $0"
 
   ; Per machine and made once: the control API's password, a random GUID's 32 hex digits.
   ClearErrors

@@ -105,21 +105,26 @@ bool QuietwayApplication::init() {
         set_setting_dword("app", "need_update_servers", 0);
     }
     restart_requested_.store(0);
+    change_server_requested_.store(0);
     return true;
 }
 
 void QuietwayApplication::run() {
     while (!stop_requested()) {
-        if (restart_requested_.exchange(0) != 0) {
-            std::lock_guard lock(session_lock_);
-            if (change_server_requested_.exchange(0) != 0) {
-                if (!servers_manager_.change_server()) log("Active server can't canged");
-                publish_activated();
-            }
-            restart_locked();
-        }
+        if (restart_requested_.load() != 0) run_requested_restart();
         std::this_thread::sleep_for(kPollStep);
     }
+}
+
+void QuietwayApplication::run_requested_restart() {
+    std::lock_guard lock(session_lock_);
+    // Taken under the lock: a stop that got it first has cancelled the request.
+    if (restart_requested_.exchange(0) == 0) return;
+    if (change_server_requested_.exchange(0) != 0) {
+        if (!servers_manager_.change_server()) log("Active server can't canged");
+        publish_activated();
+    }
+    restart_locked();
 }
 
 void QuietwayApplication::cleanup() {
@@ -190,6 +195,10 @@ bool QuietwayApplication::stop_locked() {
         ssh_session_.stop();
     }
     if (vpn_session_.running()) vpn_session_.stop();
+    // A restart still waiting for the loop would undo this stop. The sessions have ended, so
+    // none of their events can ask for one again.
+    restart_requested_.store(0);
+    change_server_requested_.store(0);
     return ssh_mode || mode == kModeVpn;
 }
 

@@ -65,6 +65,7 @@ private:
     bool start_locked();
     bool stop_locked();
     void restart_locked();
+    void run_requested_restart();
     void publish_activated();
     void start_filters_for(const std::string& server_ip);
     void set_active_server_id(const std::string& id);

@@ -2,6 +2,7 @@
 
 #include "common/os/win_handle.h"
 #include "common/process/command_line.h"
+#include "common/process/spawn_win.h"
 #include "service/privacy/pipe_bridge_child.h"
 
 namespace quietway {
@@ -54,15 +55,16 @@ bool BridgeChild::launch(const std::string& program, const std::vector<std::stri
     if (!build_command_line(args, command_line)) return false;
 
     STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
     startup.wShowWindow = SW_HIDE;
     startup.hStdInput = nullptr;
     startup.hStdOutput = state_->write_end.get();
     startup.hStdError = state_->write_end.get();
     PROCESS_INFORMATION created{};
-    if (!CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        nullptr, &startup, &created)) {
+    // The write end only: a pipe instance of the pipe server held by a tunnel program would
+    // keep its client from seeing the end of the connection for as long as the tunnel runs.
+    if (!create_process_with_handles(program.c_str(), command_line, 0, startup,
+                                     {state_->write_end.get()}, created)) {
         return false;
     }
     state_->process.reset(created.hProcess);

@@ -2,8 +2,8 @@
 #include <ws2tcpip.h>
 
 #include <filesystem>
-#include <fstream>
 
+#include "common/os/win_handle.h"
 #include "service/privacy/provision_platform.h"
 #include "service/privacy/provision_text.h"
 
@@ -16,12 +16,16 @@ char path_separator() { return '\\'; }
 std::string program_file(const char* base) { return std::string(base) + ".exe"; }
 
 bool write_whole_file(const std::string& path, const std::string& data, bool) {
+    // What is there goes first, a link as a link: the file is made anew in its place, never
+    // through a link, and takes the directory's private access list.
+    if (!DeleteFileA(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+    WinHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    DWORD written = 0;
     // The text already carries its CR LF line breaks.
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(data.data(), static_cast<std::streamsize>(data.size()));
-    out.close();
-    return !out.fail();
+    return file.valid() && data.size() <= MAXDWORD &&
+           WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
+           written == data.size();
 }
 
 bool make_server_directory(const std::string& path) {

@@ -1,5 +1,6 @@
 #include "service/privacy/provision_text.h"
 
+#include "common/store/server_store.h"
 #include "firewall/filter_set/vpn_device.h"
 
 namespace quietway {
@@ -31,6 +32,7 @@ std::string quote_escaped(const std::string& text) {
 
 std::string vpn_config_text(TargetForm form, const std::string& server_dir, const std::string& user,
                             const std::string& address_ip, const std::string& vpn_port) {
+    if (!is_dotted_ipv4(address_ip) || !is_one_line(user)) return {};
     const std::string d = quote_escaped(server_dir);
     const std::string a = quote_escaped(server_dir + "auth.cfg");
     std::string text = "client\n";
@@ -118,6 +120,10 @@ bool is_host_text(const std::string& address) {
 
 bool is_file_name_part(const std::string& user) {
     return user.find_first_of("/\\") == std::string::npos;
+}
+
+bool is_one_line(const std::string& text) {
+    return text.find_first_of("\r\n") == std::string::npos;
 }
 
 size_t download_command_length(const std::string& bin_dir, const std::string& user,

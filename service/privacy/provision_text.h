@@ -26,7 +26,9 @@ inline constexpr size_t kPathCapacity = 260;
 // argument. On Windows paths this is the doubling of every backslash.
 std::string quote_escaped(const std::string& text);
 
-// "vpn_conf.ovpn": `server_dir` ends with the target's separator.
+// "vpn_conf.ovpn": `server_dir` ends with the target's separator. Empty (refused) when
+// `address_ip` is not a dotted IPv4 address or the user name holds a line break: no value may
+// add lines of its own.
 std::string vpn_config_text(TargetForm form, const std::string& server_dir, const std::string& user,
                             const std::string& address_ip, const std::string& vpn_port);
 
@@ -47,6 +49,9 @@ bool is_host_text(const std::string& address);
 // Whether a user name can be part of the key files' names without leaving the server's
 // directory: no path separator of either platform.
 bool is_file_name_part(const std::string& user);
+
+// Whether `text` stays on its line of a written file: no CR and no LF.
+bool is_one_line(const std::string& text);
 
 // Lengths of the commands the service used to format, to refuse what would not have fit.
 size_t download_command_length(const std::string& bin_dir, const std::string& user,

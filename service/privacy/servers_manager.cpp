@@ -14,6 +14,7 @@
 #include "common/process/run_program.h"
 #include "common/store/store.h"
 #include "common/store/store_limits.h"
+#include "service/privacy/data_dir_acl.h"
 #include "service/privacy/provision_platform.h"
 #include "service/privacy/provision_text.h"
 
@@ -63,8 +64,9 @@ void resolve_server_address(ServerRecord& record) {
         record.address_ip = record.address;
         return;
     }
+    // Text that cannot be a host name is not handed to the resolver.
     std::string ip;
-    if (resolve_ipv4(record.address, ip)) record.address_ip = ip;
+    if (is_host_text(record.address) && resolve_ipv4(record.address, ip)) record.address_ip = ip;
 }
 
 bool ServersManager::init() {
@@ -85,6 +87,8 @@ bool ServersManager::init() {
     const std::string sep(1, path_separator());
     bin_dir_ = app_dir_ + sep + "bin" + sep;
     conf_dir_ = app_data_ + sep + "conf" + sep;
+    // Checked (and closed if need be) at every start; servers are not prepared in an open one.
+    conf_private_ = secure_data_directory(app_data_ + sep + "conf");
     return true;
 }
 
@@ -93,6 +97,10 @@ bool ServersManager::select(const std::string& id) {
     if (!read_server(id, record) || record.status != kServerReady) return false;
     record.id = index_of(id);
     resolve_server_address(record);
+    if (!is_dotted_ipv4(record.address_ip)) {
+        log("select %s: no dotted IPv4 address to connect to", id.c_str());
+        return false;
+    }
     write_server(id, record);
     work_ = record;
     name_ = record.name;
@@ -133,6 +141,11 @@ ServersManager* ServersManager::active_server() {
 bool ServersManager::apply_account(const std::string& user, const std::string& password) {
     // Both are checked first, so a refused one never leaves the other stored alone.
     if (!string_value_fits("user", user) || !string_value_fits("password", password)) return false;
+    // The name goes into lines of the configuration and the credentials file.
+    if (!is_one_line(user)) {
+        log("apply_account: a user name with a line break is refused");
+        return false;
+    }
     // Also drops the manager's own copy, so a session cannot start on a server just reset.
     const bool cleared = clear();
     std::vector<std::string> ids;
@@ -190,6 +203,11 @@ bool ServersManager::change_server() {
 
 bool ServersManager::reset_server(const std::string& id) const {
     if (!is_server_number(id)) return false;
+    // Emptying what a link leads to would delete files anywhere, as root.
+    if (is_link(server_dir(id))) {
+        log("reset_server %s: the server directory is a link, not followed", id.c_str());
+        return set_server_status(id, kServerInitial);
+    }
     std::error_code error;
     const fs::directory_iterator end;
     for (fs::directory_iterator it(server_dir(id), error); !error && it != end;
@@ -243,10 +261,13 @@ bool ServersManager::provision(const std::string& id, const Account& account,
         set_server_status(id, kServerFailed);
         return false;
     };
+    if (!conf_private_) return fail("the conf directory is not private");
     // The address goes to curl and plink as a host; anything else could read as an option.
     if (!is_host_text(work.address)) return fail("the address is not a host name or address");
+    if (!is_dotted_ipv4(work.address_ip)) return fail("no dotted IPv4 address to connect to");
     // The name becomes "<user>.crt" and "<user>.key", written by a program running as root.
     if (!is_file_name_part(account.user)) return fail("the user name cannot name a key file");
+    if (is_link(server_dir(id))) return fail("the server directory is a link");
     if (!check_files(id, account.user) && !download(id, account, work)) {
         return fail("the key files could not be fetched");
     }
@@ -319,12 +340,14 @@ bool ServersManager::write_files(const std::string& id, const Account& account,
     const std::string auth = d0 + "auth.cfg";
     const std::string config = d0 + "vpn_conf.ovpn";
     if (config.size() >= kPathCapacity || auth.size() >= kPathCapacity) return false;
+    const std::string text =
+        vpn_config_text(native_form(), d0, account.user, work.address_ip, vpn_port_);
+    if (text.empty()) {
+        log("write_config %s: refused, address_ip or the user name would add lines", id.c_str());
+        return false;
+    }
     return write_whole_file(auth, auth_text(native_form(), account.user, account.password), true) &&
-           write_whole_file(
-               config,
-               vpn_config_text(native_form(), d0, account.user, work.address_ip, vpn_port_) +
-                   vpn_config_platform_lines(bin_dir_, app_data_),
-               false);
+           write_whole_file(config, text + vpn_config_platform_lines(bin_dir_, app_data_), false);
 }
 
 bool ServersManager::record_host_key(const std::string& id, const Account& account,

@@ -104,10 +104,13 @@ private:
     ServerRecord work_;
     int32_t active_index_ = 0;
     bool loaded_ = false;
+    // Whether init found (or made) the conf directory private.
+    bool conf_private_ = false;
 };
 
 // Resolves a record's address into its address_ip: an address starting with a decimal digit
-// is taken as written; a host name is looked up and a failed lookup keeps the stored value.
+// is taken as written (callers check it is a dotted address); a host name is looked up and a
+// failed lookup keeps the stored value; other text is not looked up.
 void resolve_server_address(ServerRecord& record);
 
 }  // namespace quietway

@@ -96,6 +96,12 @@ bool server_params_valid(const Json::Value& params, std::initializer_list<const 
     return true;
 }
 
+// An address starting with a digit becomes the server's IPv4 address as written.
+bool address_param_valid(const Json::Value& params) {
+    std::string address;
+    return text_param(params, "address", address) && is_server_address(address);
+}
+
 }  // namespace
 
 void RpcHttpServer2::RegisterMethods() {
@@ -192,7 +198,7 @@ bool RpcHttpServer2::get_about_info(const Json::Value&, Json::Value& response) {
 bool RpcHttpServer2::add_server(const Json::Value& request, Json::Value& response) {
     const PrivacyState state = TakeState();
     const Json::Value& params = request_params(request);
-    if (!server_params_valid(params, {}, {"address", "name"})) {
+    if (!server_params_valid(params, {}, {"address", "name"}) || !address_param_valid(params)) {
         response = invalid_params_reply(request);
         return false;
     }
@@ -206,7 +212,7 @@ bool RpcHttpServer2::add_server(const Json::Value& request, Json::Value& respons
 bool RpcHttpServer2::update_server(const Json::Value& request, Json::Value& response) {
     const PrivacyState state = TakeState();
     const Json::Value& params = request_params(request);
-    if (!server_params_valid(params, {"id"}, {"address", "name"})) {
+    if (!server_params_valid(params, {"id"}, {"address", "name"}) || !address_param_valid(params)) {
         response = invalid_params_reply(request);
         return false;
     }

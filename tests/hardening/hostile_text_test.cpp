@@ -14,6 +14,7 @@
 #include "common/store/store.h"
 #include "common/store/store_admin.h"
 #include "common/store/store_limits.h"
+#include "service/privacy/provision_platform.h"
 #include "service/privacy/provision_text.h"
 #include "service/privacy/servers_manager.h"
 #include "tests/service/privacy/fake_tools.h"
@@ -344,7 +345,7 @@ TEST_F(HostileProvisioning, TextsReachTheToolsWholeAndOnlyWhereMeant) {
             ASSERT_TRUE(manager.init());
             const bool applied = direct ? (manager.provision_server("1", user, password), false)
                                         : manager.apply_account(user, password);
-            EXPECT_EQ(applied, !direct && fits(h.text));
+            EXPECT_EQ(applied, !direct && fits(h.text) && is_one_line(user));
             // Stored whole, or the refused text leaves its value as it was.
             if (applied || mode[0] != 'p') {
                 EXPECT_EQ(raw_value(general, "user"), applied ? user : old_user);
@@ -386,6 +387,30 @@ TEST_F(HostileProvisioning, TextsReachTheToolsWholeAndOnlyWhereMeant) {
             ASSERT_TRUE(delete_reg_tree(server_path(2).c_str()));
         }
     }
+}
+
+TEST_F(HostileProvisioning, AListedIpWithLineBreaksNeverReachesTheConfiguration) {
+    const std::string ip = "10.0.0.9\nscript-security 2\nup \"/bin/sh -c id\"";
+    const auto listed = [&](const std::string& number, const std::string& address) {
+        return "<SERVER><NUMBER>" + number + "</NUMBER><NAME>s</NAME><ADDRESS>" + address +
+               "</ADDRESS><IP>" + xml_text(ip) + "</IP></SERVER>";
+    };
+    // A name under .invalid never resolves: a stored address_ip would be the one used.
+    ASSERT_TRUE(apply_server_list(
+        "<QUIETWAY>" + listed("1", "10.0.0.1") + listed("2", "two.invalid") + "</QUIETWAY>",
+        nullptr));
+    ServersManager manager;
+    ASSERT_TRUE(manager.init());
+    ASSERT_TRUE(manager.apply_account("bob", "pw"));
+    ServerRecord two;
+    ASSERT_TRUE(read_server("2", two));
+    EXPECT_EQ(two.status, kServerFailed);
+    EXPECT_TRUE(log_.contains("provision_server 2: no dotted IPv4 address to connect to"));
+    EXPECT_FALSE(fs::exists(manager.server_dir("2") + path_separator() + "vpn_conf.ovpn"));
+    const std::string dir = manager.server_dir("1") + path_separator();
+    EXPECT_EQ(read_file(dir + "vpn_conf.ovpn"),
+              vpn_config_text(native_form(), dir, "bob", "10.0.0.1", "1194") +
+                  vpn_config_platform_lines(manager.bin_dir(), manager.app_data()));
 }
 
 // ---------------------------------------------------------------- tray links

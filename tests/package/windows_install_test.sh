@@ -51,6 +51,9 @@ check "the programs and the web interface are in place" \
   test -f "$app/bin/quietway_service.exe" -a -f "$app/bin/quietway_updater.exe" \
   -a -f "$app/bin/quietway_tray.exe" -a -f "$app/bin/quietway_reg.exe" -a -f "$app/web/index.html"
 check "both services running" eventually both_running
+# Wine keeps a folder's access list as its mode: Everyone (other users) must have nothing.
+conf_mode=$(stat -c %a "$WINEPREFIX/drive_c/ProgramData/Quietway/conf")
+check "the conf folder is closed to other users (mode $conf_mode)" test $((0$conf_mode & 7)) -eq 0
 check "the event source is registered" \
   key_exists 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\QuietwayUpdater'
 password=$(reg query 'SOFTWARE\Quietway2\http' rpc_password)

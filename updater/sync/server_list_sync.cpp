@@ -45,8 +45,7 @@ bool read_listed_server(const tinyxml2::XMLElement* element, ListedServer& out) 
     out.record.address_ip = child_text(element, "IP");
     // A text the store refuses would be "added" again on every run, each ending the engine.
     return out.record.name.size() <= kMaxStringValue &&
-           out.record.address.size() <= kMaxStringValue &&
-           out.record.address_ip.size() <= kMaxStringValue;
+           out.record.address.size() <= kMaxStringValue;
 }
 
 // Adds or updates one listed server; true when it differs from the store.
@@ -59,6 +58,8 @@ bool merge_server(ListedServer& listed, bool can_write) {
         if (can_write) {
             stored.name = listed.record.name;
             stored.address = listed.record.address;
+            // One that an older version stored unchecked would have the whole write refused.
+            if (!is_server_ip(stored.address_ip)) stored.address_ip.clear();
             stored.status = kServerInitial;
             write_server(listed.number, stored);
             program_log().log("update server: %s", listed.number.c_str());
@@ -67,6 +68,12 @@ bool merge_server(ListedServer& listed, bool can_write) {
     }
     if (can_write) {
         listed.record.status = kServerInitial;
+        // The address goes into the VPN configuration: anything else is dropped, never stored.
+        if (!is_server_ip(listed.record.address_ip)) {
+            program_log().log("server %s: IP is not a dotted IPv4 address, not stored",
+                              listed.number.c_str());
+            listed.record.address_ip.clear();
+        }
         create_server(listed.record);
         program_log().log("add server: %s", listed.number.c_str());
     }

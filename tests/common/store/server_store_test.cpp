@@ -90,13 +90,13 @@ TEST_F(ServerStoreTest, AddingTakesTheNextNumberAndStartsInitial) {
 TEST_F(ServerStoreTest, ParametersAreTakenAsText) {
     install_servers(0, 0);
     Json::Value odd(Json::objectValue);
-    odd["address"] = 42;
-    odd["name"] = true;
+    odd["address"] = true;
+    odd["name"] = 42;
     ASSERT_TRUE(add_server_entry(odd));
     ServerRecord server;
     ASSERT_TRUE(read_server("1", server));
-    EXPECT_EQ(server.address, "42");
-    EXPECT_EQ(server.name, "true");
+    EXPECT_EQ(server.address, "true");
+    EXPECT_EQ(server.name, "42");
 
     // Missing members and a params value that is no object count as empty text.
     ASSERT_TRUE(add_server_entry(Json::Value()));
@@ -252,6 +252,28 @@ TEST_F(ServerStoreTest, CreatingSetsLastIndexToTheNumber) {
     EXPECT_FALSE(create_server({-4, "negative", "x", "", 0}));
     EXPECT_EQ(counter("last_index"), 3u);
     EXPECT_EQ(entries(), Names{"3"});
+}
+
+TEST_F(ServerStoreTest, OnlyADottedIpv4AddressBecomesAnAddressIp) {
+    install_servers(1, 0);
+    put_server("1", "one", kServerReady);
+    const std::pair<const char*, bool> cases[] = {
+        {"10.0.0.1", true},        {"0.0.0.0", true},          {"255.255.255.255", true},
+        {"10.0.0.1\nup x", false}, {" 10.0.0.1", false},       {"10.0.0.256", false},
+        {"010.0.0.1", false},      {"10.0.0", false},          {"1.2.3.4.5", false},
+        {"1..2.3", false},         {"vpn.example.net", false}, {"", false},
+    };
+    for (const auto& [text, dotted] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(is_dotted_ipv4(text), dotted);
+        // "" stands for an address not known yet; anything else must be an address.
+        EXPECT_EQ(write_server("1", {1, "one", "a1", text, kServerReady}), dotted || !*text);
+        // An address starting with a digit is taken as the address_ip as written.
+        Json::Value change = params(text, "one");
+        change["id"] = 1;
+        const bool address = dotted || !(*text >= '0' && *text <= '9');
+        EXPECT_EQ(update_server_entry(change), address);
+    }
 }
 
 TEST_F(ServerStoreTest, StatusAndActivationWrites) {

@@ -153,6 +153,7 @@ TEST_F(WfpFirewallTest, NoVpnAdapterInstallsNothing) {
     EXPECT_FALSE(firewall.StartFirewall());
     EXPECT_EQ(firewall.start_status(), 22u);
     EXPECT_EQ(platform_.kinds(), std::vector<Kind>{Kind::find_adapters});
+    EXPECT_TRUE(firewall.permit_list().empty()) << "a later start would permit it too";
     EXPECT_TRUE(log_.contains("No TAP adapters found!"));
     EXPECT_FALSE(log_.contains("firewall interface created"));
 }
@@ -177,22 +178,15 @@ TEST_F(WfpFirewallTest, EngineThatCannotOpenFailsTheStart) {
     EXPECT_FALSE(log_.contains("firewall interface created"));
 }
 
-TEST_F(WfpFirewallTest, FailedSublayerLeavesTheEngineOpenUntilStopped) {
+TEST_F(WfpFirewallTest, FailedSublayerAddsNoFilter) {
     platform_.add_sublayer_status = 0x80320009;
     WfpFirewall firewall(platform_);
     EXPECT_FALSE(firewall.StartFirewall());
     EXPECT_EQ(firewall.start_status(), 0x80320009u);
-    EXPECT_EQ(platform_.kinds().back(), Kind::abort);
-    EXPECT_TRUE(firewall.engine_open());
     EXPECT_TRUE(firewall.sublayer_key().is_zero());
     EXPECT_TRUE(filters_added().empty());
     EXPECT_TRUE(log_.contains("firewall interface created"));
     EXPECT_FALSE(log_.contains("firewall interface binded"));
-
-    // Nothing to delete, so the stop reports failure, but the engine handle is released.
-    EXPECT_FALSE(firewall.StopFirewall());
-    EXPECT_FALSE(platform_.engine_is_open);
-    EXPECT_FALSE(firewall.engine_open());
 }
 
 TEST_F(WfpFirewallTest, KeyCreationFailureIsTwentyTwo) {
@@ -246,18 +240,15 @@ TEST_F(WfpFirewallTest, AFailedAddAbortsTheWholeSet) {
         EXPECT_EQ(firewall.start_status(), 5u);
         EXPECT_TRUE(log.contains_in_order({c.lines[0], c.lines[1], c.lines[2], c.lines[3]}))
             << log.text();
-        EXPECT_EQ(platform.kinds().back(), Kind::abort);
         EXPECT_TRUE(platform.of_kind(Kind::commit).empty());
         EXPECT_TRUE(platform.live_filters.empty());
         // A filter that failed is not logged as added.
         EXPECT_EQ(log.contains("Permit all IPv6 traffic from TAP"),
                   std::string(c.failing) != "IPv6 adapter");
 
-        // Nothing is left to remove; the permit entries stay until the stop.
         EXPECT_TRUE(firewall.adapter_filter_ids().empty());
         EXPECT_TRUE(firewall.sublayer_key().is_zero());
-        EXPECT_EQ(firewall.permit_list().front().filter_id, 0u);
-        EXPECT_FALSE(firewall.StopFirewall());
+        EXPECT_TRUE(firewall.permit_list().empty());
         EXPECT_TRUE(platform.of_kind(Kind::delete_filter).empty());
         EXPECT_FALSE(platform.engine_is_open);
     }

@@ -191,6 +191,20 @@ TEST_F(EngineTest, ACrashedSessionComesBackWithOneKillSwitchPerConnection) {
     app->cleanup();
 }
 
+TEST_F(EngineTest, AFailedKillSwitchIsStartedAgainByTheNextConnection) {
+    use_scripts(kConnects);
+    auto app = make_app();
+    ASSERT_TRUE(app->init());
+    for (const uint32_t commit_status : {5u, 0u}) {
+        app->stop_session();
+        platform_.commit_status = commit_status;  // while no session runs
+        ASSERT_TRUE(app->start_session() &&
+                    wait_until([&] { return app->privacy_status() == kPrivacyConnected; }));
+    }
+    EXPECT_EQ(platform_.live_filters.size(), 8u) << "2 block, 2 adapter, 2 range, 2 permits";
+    app->cleanup();
+}
+
 TEST_F(EngineTest, AnInterruptedStartResumesOnlyWithAutoPrivacy) {
     use_scripts(kConnects);
     for (const uint32_t auto_privacy : {0u, 1u}) {
@@ -289,6 +303,23 @@ TEST_F(EngineTest, ARecoverableErrorRestartsOnTheNextServerOrTheSameOne) {
         EXPECT_NE(runs()[1].find(config_of(change == 1 ? 2 : 1)), std::string::npos) << runs()[1];
         EXPECT_TRUE(log_.contains("privacy status RESTART"));
     }
+}
+
+TEST_F(EngineTest, AStopCancelsAPendingRestartWithItsChangeOfServer) {
+    use_scripts(kConnects);
+    auto app = make_app();
+    ASSERT_TRUE(app->init() && app->start_session() &&
+                wait_until([&] { return app->privacy_status() == kPrivacyConnected; }));
+    app->on_privacy_event(kPrivacyEventRecoverableError);  // use_change_servers is 1
+    app->stop_session();
+    create_reg_dword(kGeneral, "use_change_servers", 0);
+    std::thread loop([&] { app->run(); });
+    app->on_privacy_event(kPrivacyEventRecoverableError);  // a restart on the same server
+    EXPECT_TRUE(wait_until([&] { return runs().size() == 2; }));
+    app->request_stop();
+    loop.join();
+    app->cleanup();
+    EXPECT_NE(runs().back().find(config_of(1)), std::string::npos) << runs().back();
 }
 
 TEST_F(EngineTest, SimultaneousStartsMakeOneTunnel) {

@@ -1,5 +1,8 @@
+#include <gtest/gtest.h>
 #include <windows.h>
 
+#include "common/os/win_handle.h"
+#include "service/privacy/pipe_bridge_child.h"
 #include "tests/service/privacy/pipe_bridge_test_probe.h"
 
 namespace quietway::test {
@@ -15,6 +18,18 @@ bool child_left_behind(unsigned long process_id) {
     const bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
     CloseHandle(process);
     return running;
+}
+
+TEST(PipeBridge, TheChildHoldsNoHandleItWasNotGiven) {
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    WinHandle reader;
+    WinHandle writer;
+    ASSERT_TRUE(CreatePipe(reader.receive(), writer.receive(), &inheritable, 0));
+    BridgeChild child;
+    ASSERT_TRUE(child.create_pipe() && child.launch(QUIETWAY_BRIDGE_CHILD, {"hang"}));
+    writer.reset();
+    EXPECT_FALSE(PeekNamedPipe(reader.get(), nullptr, 0, nullptr, nullptr, nullptr));
+    EXPECT_FALSE(child.has_exited()) << "the child must still run";
 }
 
 }  // namespace quietway::test

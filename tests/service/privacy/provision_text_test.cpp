@@ -45,6 +45,12 @@ TEST(ProvisionText, ConfigurationOfEachTarget) {
               kLinuxConfig);
 }
 
+TEST(ProvisionText, NoValueAddsConfigurationLinesOfItsOwn) {
+    EXPECT_EQ(vpn_config_text(TargetForm::posix, "/d/", "alice", "10.0.0.1\nup x", "1194"), "");
+    EXPECT_EQ(vpn_config_text(TargetForm::posix, "/d/", "alice", "vpn.example.net", "1194"), "");
+    EXPECT_EQ(vpn_config_text(TargetForm::posix, "/d/", "a\rup x", "10.0.0.1", "1194"), "");
+}
+
 TEST(ProvisionText, CredentialsFileHasOneLineBreakAndNoneAtTheEnd) {
     EXPECT_EQ(auth_text(TargetForm::windows, "alice", "p a\"ss"), "alice\r\np a\"ss");
     EXPECT_EQ(auth_text(TargetForm::posix, "alice", "p a\"ss"), "alice\np a\"ss");

@@ -3,7 +3,11 @@
 #include <filesystem>
 #include <string>
 #include <vector>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+// after windows.h, which it needs
+#include <sddl.h>
+#else
 #include <sys/stat.h>
 #endif
 
@@ -27,6 +31,30 @@ using testing::ScopedEnv;
 using testing::TempDir;
 
 const std::string kSep(1, path_separator());
+
+// Whether users other than this process's account and the system's may enter `dir`, as read
+// back from the system: their entries in its access list, or its mode; "" when none.
+#ifdef _WIN32
+std::string others_let_in(const std::string& dir) {
+    alignas(8) char descriptor[4096];
+    DWORD size = 0;
+    char* text = nullptr;
+    if (!GetFileSecurityA(dir.c_str(), DACL_SECURITY_INFORMATION, descriptor, sizeof descriptor,
+                          &size) ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorA(
+            descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr))
+        return "unreadable";
+    const std::string dacl = text;
+    LocalFree(text);
+    return dacl.find(";WD)") == std::string::npos ? "" : dacl;  // Wine shows others as Everyone
+}
+#else
+std::string others_let_in(const std::string& dir) {
+    struct stat info {};
+    const bool closed = ::stat(dir.c_str(), &info) == 0 && (info.st_mode & 077) == 0;
+    return closed ? "" : "mode " + std::to_string(info.st_mode);
+}
+#endif
 
 // A store seeded as an installation leaves it, an app dir whose bin holds the stand-in curl
 // and plink, and the records of every run of them.
@@ -359,6 +387,45 @@ TEST_F(ServersManagerTest, SelectResolvesOnlyAddressesThatAreNames) {
     EXPECT_TRUE(restarted.clear());
     EXPECT_EQ(restarted.active_server(), nullptr);
     EXPECT_EQ(activated(), 0u);
+}
+
+TEST_F(ServersManagerTest, TheConfDirectoryIsClosedToOtherUsersAtStart) {
+    // Made as below ProgramData, with a file from then (every user may read; Wine shows it so).
+    const std::string conf = data_.str() + kSep + "conf";
+    const std::string file = conf + kSep + "1" + kSep + "auth.cfg";
+    fs::create_directories(conf + kSep + "1");
+    testing::write_file(file, "bob\npw");
+    for (const std::string& path : {conf, conf + kSep + "1", file}) {
+        fs::permissions(path, fs::perms::all);
+        ASSERT_NE(others_let_in(path), "") << path;
+    }
+    ASSERT_TRUE(manager_.init());
+    for (const std::string& path : {conf, conf + kSep + "1", file}) {
+        EXPECT_EQ(others_let_in(path), "") << path;
+    }
+    EXPECT_TRUE(log_.contains(conf + " was open to other users"));
+}
+
+TEST_F(ServersManagerTest, LinksInTheConfDirectoryAreNeverFollowed) {
+    add_server("1", "10.0.0.1");
+    const TempDir outside;
+    testing::write_file(outside / "ca.crt", "someone else's");
+    for (const std::string& link : {"conf" + kSep + "1", std::string("conf")}) {
+        SCOPED_TRACE(link);
+        fs::remove_all(data_ / "conf");
+        if (link != "conf") fs::create_directories(data_ / "conf");
+        std::error_code error;
+        fs::create_directory_symlink(outside.path(), data_ / link, error);
+        if (error) GTEST_SKIP() << "no link can be made here: " << error.message();
+        ServersManager manager;
+        ASSERT_TRUE(manager.init());
+        EXPECT_TRUE(manager.apply_account("bob", "pw"));
+        EXPECT_EQ(status_of("1"), kServerFailed);
+        EXPECT_EQ(read_file(outside / "ca.crt"), "someone else's");
+        EXPECT_EQ(std::distance(fs::directory_iterator(outside.path()), {}), 1);
+    }
+    EXPECT_TRUE(log_.contains("provision_server 1: the server directory is a link"));
+    EXPECT_TRUE(log_.contains("provision_server 1: the conf directory is not private"));
 }
 
 }  // namespace

@@ -290,8 +290,8 @@ TEST_F(RpcMethods, ActiveServerStateOnlyWhileConnected) {
 
 TEST_F(RpcMethods, AddServerTakesTheNextNumber) {
     const std::string added =
-        R"({"activated":0,"address":"42","id":11,"name":"true","status":"initial"})";
-    EXPECT_EQ(call(request("add_server", R"({"address":42,"name":true})")),
+        R"({"activated":0,"address":"true","id":11,"name":"42","status":"initial"})";
+    EXPECT_EQ(call(request("add_server", R"({"address":true,"name":42})")),
               api_reply(R"({"error":0,"privacy_mode":0,"privacy_status":1,"same_user":0,)"
                         R"("servers":[)" +
                         kServer1 + "," + kServer10 + "," + added + "," + kServer2 + "," + kServer3 +
