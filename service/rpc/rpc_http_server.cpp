@@ -13,6 +13,7 @@
 #include "common/log/rotating_log.h"
 #include "common/store/store.h"
 #include "service/rpc/base64.h"
+#include "service/rpc/peer_owner.h"
 #include "service/rpc/request_origin.h"
 
 namespace quietway {
@@ -202,10 +203,14 @@ int RpcHttpServer2::HandlePost(mg_connection* connection) {
 }
 
 int RpcHttpServer2::HandleCredential(mg_connection* connection) {
+    const mg_request_info* info = mg_get_request_info(connection);
     const char* host = mg_get_header(connection, "Host");
     const char* origin = mg_get_header(connection, "Origin");
+    // Web pages are told apart by their headers; local programs by the account that owns
+    // their end of the connection, since the credential can do all that the engine does.
     if (!is_local_request(host, origin) ||
-        !same_origin_fetch(host, origin, mg_get_header(connection, "Sec-Fetch-Site"))) {
+        !same_origin_fetch(host, origin, mg_get_header(connection, "Sec-Fetch-Site")) ||
+        !peer_may_have_credential(info->remote_addr, info->remote_port, info->server_port)) {
         write_text(connection, "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n");
         return 403;
     }
