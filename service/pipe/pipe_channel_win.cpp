@@ -13,8 +13,8 @@ constexpr DWORD kMaxInstances = 10;
 constexpr DWORD kBufferSize = 4096;
 constexpr DWORD kDefaultTimeoutMs = 600000;
 constexpr DWORD kWriteLimitMs = static_cast<DWORD>(kWriteLimit.count()) * 1000;
-// Only the instance limit bounds the clients here; they are not told apart by account.
-constexpr ClientLimits kClientLimits = {kMaxInstances, 0};
+// The instance limit alone bounds the clients here; they are not told apart by account.
+constexpr ClientLimits kClientLimits = {0, 0};
 
 // Waits for an overlapped operation, and for the stop signal, up to `limit_ms`. When the stop
 // or the limit wins, the operation is cancelled and waited for, because the kernel still

@@ -150,7 +150,7 @@ bool PipeServer::admit(const std::shared_ptr<PipeWorker>& worker) {
     }
     if (!worker->stop_event.valid()) {
         log("pipe client refused: no stop event for its worker");
-    } else if (workers_.size() >= limits.total) {
+    } else if (limits.total != 0 && workers_.size() >= limits.total) {
         log("pipe client refused: %d clients are served", static_cast<int>(workers_.size()));
     } else if (limits.per_user != 0 && !worker->peer_known) {
         log("pipe client refused: its account is unknown");
