@@ -69,6 +69,9 @@ bool build_unit_text(const UnitSettings& settings, std::string& text) {
     text += "Restart=on-failure\n";
     // The host exits with 1 after a normal stop (and with 0 only outside the manager).
     text += "SuccessExitStatus=1\n";
+    // systemd's soft limit of 1024 leaves little room beside the clients of the local channels,
+    // the tunnel programs and the store.
+    text += "LimitNOFILE=16384\n";
     // As on Windows, stopping the service ends its own process only; the programs it
     // started (tunnel clients, the tray in the user's session) are ended by their owners.
     text += "KillMode=process\n";

@@ -4,10 +4,10 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -21,13 +21,16 @@ namespace {
 constexpr char kDefaultPath[] = "/run/quietway/qwaypipe";
 constexpr int kBacklog = 16;
 constexpr int kResourceRetryMs = 100;
-constexpr int kSendLimitSeconds = 5;
+// Enough for the tray, quietway_ctl and a few scripts of one user; one account alone cannot
+// take the engine's descriptors and threads, nor every place from the others.
+constexpr ClientLimits kClientLimits = {64, 16};
 
-// Waits until `fd` is ready for `events` or the stop signal fires; false when stopped.
-bool wait_ready(int fd, short events, int stop_fd, int& error) {
+// Waits until `fd` is ready for `events`, the stop signal fires or `timeout_ms` passes (-1:
+// no limit); false when stopped.
+bool wait_ready(int fd, short events, int stop_fd, int& error, int timeout_ms = -1) {
     pollfd fds[2] = {{fd, events, 0}, {stop_fd, POLLIN, 0}};
     for (;;) {
-        if (::poll(fds, 2, -1) >= 0) break;
+        if (::poll(fds, 2, timeout_ms) >= 0) break;
         if (errno != EINTR) {
             error = errno;
             return true;
@@ -35,6 +38,12 @@ bool wait_ready(int fd, short events, int stop_fd, int& error) {
     }
     error = 0;
     return (fds[1].revents & POLLIN) == 0;
+}
+
+int milliseconds_until(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
 bool fill_address(const std::string& path, sockaddr_un& address) {
@@ -97,6 +106,13 @@ void StopSignal::set() {
     [[maybe_unused]] ssize_t written = ::write(state_->event.get(), &one, sizeof(one));
 }
 
+bool StopSignal::valid() const { return state_->event.valid(); }
+
+bool StopSignal::wait(std::chrono::milliseconds limit) const {
+    pollfd fd = {state_->event.get(), POLLIN, 0};
+    return ::poll(&fd, 1, static_cast<int>(limit.count())) > 0 && (fd.revents & POLLIN) != 0;
+}
+
 struct PipeConnection::State {
     UniqueFd socket;
 };
@@ -128,18 +144,32 @@ IoOutcome PipeConnection::read(uint8_t* buffer, size_t size, const StopSignal& s
     return outcome;
 }
 
-IoOutcome PipeConnection::write(const uint8_t* buffer, size_t size) {
+IoOutcome PipeConnection::write(const uint8_t* buffer, size_t size, const StopSignal& stop) {
     IoOutcome outcome;
+    const int fd = state_->socket.get();
+    const auto deadline = std::chrono::steady_clock::now() + kWriteLimit;
     while (outcome.bytes < size) {
-        const ssize_t sent = ::send(state_->socket.get(), buffer + outcome.bytes,
-                                    size - outcome.bytes, MSG_NOSIGNAL);
+        const ssize_t sent =
+            ::send(fd, buffer + outcome.bytes, size - outcome.bytes, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent > 0) {
+            outcome.bytes += static_cast<size_t>(sent);
+            continue;
+        }
         if (sent < 0 && errno == EINTR) continue;
-        if (sent < 0) {
-            outcome.error = errno;
+        if (sent == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+            outcome.error = sent == 0 ? EPIPE : errno;
             return outcome;
         }
-        if (sent == 0) break;
-        outcome.bytes += static_cast<size_t>(sent);
+        const int left_ms = milliseconds_until(deadline);
+        if (left_ms == 0) {
+            outcome.error = ETIMEDOUT;
+            return outcome;
+        }
+        if (!wait_ready(fd, POLLOUT, stop.state().event.get(), outcome.error, left_ms)) {
+            outcome.kind = IoOutcome::kStopped;
+            return outcome;
+        }
+        if (outcome.error != 0) return outcome;
     }
     outcome.kind = IoOutcome::kDone;
     return outcome;
@@ -213,14 +243,21 @@ AcceptOutcome PipeListener::accept(PipeConnection& connection, const StopSignal&
         }
         return outcome;
     }
-    // A client that sends requests but never reads its replies must not hold a worker (and
-    // with it the server's stop) in a full socket buffer for ever.
-    const timeval send_limit{kSendLimitSeconds, 0};
-    ::setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, &send_limit, sizeof(send_limit));
     connection.state().socket.reset(client);
+    ucred peer{};
+    socklen_t length = sizeof(peer);
+    if (::getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
+        length == sizeof(peer)) {
+        outcome.peer_known = true;
+        outcome.peer_user = peer.uid;
+    }
     outcome.kind = AcceptOutcome::kConnected;
     return outcome;
 }
+
+bool PipeListener::instances_busy(int) { return false; }
+
+ClientLimits client_limits() { return kClientLimits; }
 
 // The listening socket outlives a single client; a failed accept leaves nothing to drop.
 void PipeListener::close_instance() {}

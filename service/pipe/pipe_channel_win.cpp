@@ -12,19 +12,29 @@ static_assert(kOpenMode == 0x40000003);
 constexpr DWORD kMaxInstances = 10;
 constexpr DWORD kBufferSize = 4096;
 constexpr DWORD kDefaultTimeoutMs = 600000;
+constexpr DWORD kWriteLimitMs = static_cast<DWORD>(kWriteLimit.count()) * 1000;
+// The instance limit alone bounds the clients here; they are not told apart by account.
+constexpr ClientLimits kClientLimits = {0, 0};
 
-// Waits for an overlapped operation, and for the stop signal when there is one. When the stop
-// wins, the operation is cancelled and waited for, because the kernel still writes into
-// `overlapped` until then.
-IoOutcome finish_overlapped(HANDLE file, OVERLAPPED& overlapped, HANDLE stop) {
+// Waits for an overlapped operation, and for the stop signal, up to `limit_ms`. When the stop
+// or the limit wins, the operation is cancelled and waited for, because the kernel still
+// writes into `overlapped` until then; one that completed before the limit counts as done.
+IoOutcome finish_overlapped(HANDLE file, OVERLAPPED& overlapped, HANDLE stop, DWORD limit_ms) {
     IoOutcome outcome;
     HANDLE events[2] = {overlapped.hEvent, stop};
-    const DWORD waited = WaitForMultipleObjects(stop != nullptr ? 2 : 1, events, FALSE, INFINITE);
+    const DWORD waited = WaitForMultipleObjects(2, events, FALSE, limit_ms);
     DWORD bytes = 0;
-    if (waited == WAIT_OBJECT_0 + 1) {
+    if (waited == WAIT_OBJECT_0 + 1 || waited == WAIT_TIMEOUT) {
         CancelIo(file);
-        GetOverlappedResult(file, &overlapped, &bytes, TRUE);
-        outcome.kind = IoOutcome::kStopped;
+        const bool completed = GetOverlappedResult(file, &overlapped, &bytes, TRUE) != FALSE;
+        if (waited != WAIT_TIMEOUT) {
+            outcome.kind = IoOutcome::kStopped;
+        } else if (completed) {
+            outcome.kind = IoOutcome::kDone;
+            outcome.bytes = bytes;
+        } else {
+            outcome.error = ERROR_TIMEOUT;
+        }
         return outcome;
     }
     if (GetOverlappedResult(file, &overlapped, &bytes, FALSE)) {
@@ -38,7 +48,7 @@ IoOutcome finish_overlapped(HANDLE file, OVERLAPPED& overlapped, HANDLE stop) {
 
 // Runs one overlapped call (`start` issues it) with a fresh manual-reset event.
 template <class Start>
-IoOutcome overlapped_io(HANDLE file, HANDLE stop, Start start) {
+IoOutcome overlapped_io(HANDLE file, HANDLE stop, DWORD limit_ms, Start start) {
     IoOutcome outcome;
     WinHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!event.valid()) {
@@ -51,7 +61,7 @@ IoOutcome overlapped_io(HANDLE file, HANDLE stop, Start start) {
         outcome.error = static_cast<int>(GetLastError());
         return outcome;
     }
-    return finish_overlapped(file, overlapped, stop);
+    return finish_overlapped(file, overlapped, stop, limit_ms);
 }
 
 bool is_peer_gone(int error) {
@@ -70,6 +80,12 @@ StopSignal::StopSignal() : state_(std::make_unique<State>()) {
 }
 StopSignal::~StopSignal() = default;
 void StopSignal::set() { SetEvent(state_->event.get()); }
+bool StopSignal::valid() const { return state_->event.valid(); }
+
+bool StopSignal::wait(std::chrono::milliseconds limit) const {
+    return WaitForSingleObject(state_->event.get(), static_cast<DWORD>(limit.count())) ==
+           WAIT_OBJECT_0;
+}
 
 struct PipeConnection::State {
     WinHandle pipe;
@@ -81,18 +97,20 @@ void PipeConnection::close() { state_->pipe.reset(); }
 
 IoOutcome PipeConnection::read(uint8_t* buffer, size_t size, const StopSignal& stop) {
     const HANDLE pipe = state_->pipe.get();
-    IoOutcome outcome = overlapped_io(pipe, stop.state().event.get(), [&](OVERLAPPED* overlapped) {
-        return ReadFile(pipe, buffer, static_cast<DWORD>(size), nullptr, overlapped);
-    });
+    IoOutcome outcome =
+        overlapped_io(pipe, stop.state().event.get(), INFINITE, [&](OVERLAPPED* overlapped) {
+            return ReadFile(pipe, buffer, static_cast<DWORD>(size), nullptr, overlapped);
+        });
     outcome.peer_gone = outcome.kind == IoOutcome::kFailed && is_peer_gone(outcome.error);
     return outcome;
 }
 
-IoOutcome PipeConnection::write(const uint8_t* buffer, size_t size) {
+IoOutcome PipeConnection::write(const uint8_t* buffer, size_t size, const StopSignal& stop) {
     const HANDLE pipe = state_->pipe.get();
-    return overlapped_io(pipe, nullptr, [&](OVERLAPPED* overlapped) {
-        return WriteFile(pipe, buffer, static_cast<DWORD>(size), nullptr, overlapped);
-    });
+    return overlapped_io(
+        pipe, stop.state().event.get(), kWriteLimitMs, [&](OVERLAPPED* overlapped) {
+            return WriteFile(pipe, buffer, static_cast<DWORD>(size), nullptr, overlapped);
+        });
 }
 
 struct PipeListener::State {
@@ -127,7 +145,7 @@ AcceptOutcome PipeListener::accept(PipeConnection& connection, const StopSignal&
     // event would let a stop that lands before the connect starts be reset and lost.
     const HANDLE pipe = state_->instance.get();
     const IoOutcome waited =
-        overlapped_io(pipe, stop.state().event.get(),
+        overlapped_io(pipe, stop.state().event.get(), INFINITE,
                       [&](OVERLAPPED* overlapped) { return ConnectNamedPipe(pipe, overlapped); });
     AcceptOutcome outcome;
     if (waited.kind == IoOutcome::kStopped) {
@@ -146,6 +164,10 @@ AcceptOutcome PipeListener::accept(PipeConnection& connection, const StopSignal&
 }
 
 void PipeListener::close_instance() { state_->instance.reset(); }
+
+bool PipeListener::instances_busy(int error) { return error == ERROR_PIPE_BUSY; }
+
+ClientLimits client_limits() { return kClientLimits; }
 
 const char* pipe_path() { return kPipeName; }
 

@@ -12,19 +12,39 @@ namespace {
 
 constexpr auto kStopPoll = std::chrono::milliseconds(20);
 constexpr auto kLockPoll = std::chrono::milliseconds(2);
+constexpr auto kBusyRetry = std::chrono::milliseconds(100);
+// Reads and writes end at a stop; only a command still being carried out can hold a worker.
+// One that takes longer is given up rather than hold the list's lock and the stop with it.
+constexpr auto kWorkerStopLimit = std::chrono::seconds(10);
 
 void wait_until_ended(const std::atomic<bool>& running) {
     while (running.load()) std::this_thread::sleep_for(kStopPoll);
+}
+
+bool ended_within(const std::atomic<bool>& running, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (running.load()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(kStopPoll);
+    }
+    return true;
 }
 
 void stop_worker(PipeWorker& worker) {
     log("PipeWorker stop");
     worker.stop_requested.store(true);
     worker.stop_event.set();
-    wait_until_ended(worker.running);
+    if (!ended_within(worker.running, kWorkerStopLimit)) {
+        // Its thread still owns it and closes its pipe once the command returns.
+        log("PipeWorker still busy after %d s, left to end by itself",
+            static_cast<int>(kWorkerStopLimit.count()));
+        return;
+    }
     worker.pipe.close();
     log("PipeWorker stopped");
 }
+
+bool has_ended(const std::shared_ptr<PipeWorker>& worker) { return !worker->running.load(); }
 
 }  // namespace
 
@@ -73,15 +93,12 @@ void PipeServer::run() {
 // right after `stop` never meets this one's channel.
 bool PipeServer::serve() {
     PipeListener listener;
+    bool busy = false;
     while (!stop_requested_.load()) {
-        log("creating named pip");
-        int error = 0;
-        if (!listener.create_instance(error)) {
-            log("CreatePipe failed error=%d", error);
-            return false;
-        }
+        if (!make_instance(listener, busy)) return false;
+        if (busy) continue;
         log("waiting client connection ...");
-        auto worker = std::make_unique<PipeWorker>(*this);
+        auto worker = std::make_shared<PipeWorker>(*this);
         const AcceptOutcome outcome = listener.accept(worker->pipe, stop_event_);
         if (stop_requested_.load()) {
             listener.close_instance();
@@ -90,19 +107,12 @@ bool PipeServer::serve() {
         }
         if (outcome.kind == AcceptOutcome::kConnected) {
             log("new client connected");
-            PipeWorker* started = worker.get();
-            {
-                std::lock_guard guard(lock_);
-                workers_.push_back(std::move(worker));
-            }
-            try {
-                std::thread([started] { started->run(); }).detach();
-            } catch (const std::system_error& failure) {
-                log("failed to create PipeWorker thread error = %X ",
-                    static_cast<unsigned>(failure.code().value()));
-                started->stop_requested.store(true);
-                started->pipe.close();
-                started->running.store(false);
+            worker->peer_known = outcome.peer_known;
+            worker->peer_user = outcome.peer_user;
+            if (admit(worker)) {
+                start_worker(worker);
+            } else {
+                worker->pipe.close();
             }
         } else {
             // A failed instance is dropped so that it does not count against the limit.
@@ -111,6 +121,59 @@ bool PipeServer::serve() {
         }
     }
     return true;
+}
+
+bool PipeServer::make_instance(PipeListener& listener, bool& busy) {
+    if (!busy) log("creating named pip");
+    int error = 0;
+    if (listener.create_instance(error)) {
+        busy = false;
+        return true;
+    }
+    if (!PipeListener::instances_busy(error)) {
+        log("CreatePipe failed error=%d", error);
+        return false;
+    }
+    if (!busy) log("every pipe instance is in use (error=%d), waiting", error);
+    busy = true;
+    stop_event_.wait(kBusyRetry);
+    return true;
+}
+
+bool PipeServer::admit(const std::shared_ptr<PipeWorker>& worker) {
+    const ClientLimits limits = client_limits();
+    std::lock_guard guard(lock_);
+    workers_.remove_if(has_ended);
+    size_t same_user = 0;
+    for (const auto& other : workers_) {
+        if (other->peer_known && other->peer_user == worker->peer_user) ++same_user;
+    }
+    if (!worker->stop_event.valid()) {
+        log("pipe client refused: no stop event for its worker");
+    } else if (limits.total != 0 && workers_.size() >= limits.total) {
+        log("pipe client refused: %d clients are served", static_cast<int>(workers_.size()));
+    } else if (limits.per_user != 0 && !worker->peer_known) {
+        log("pipe client refused: its account is unknown");
+    } else if (limits.per_user != 0 && same_user >= limits.per_user) {
+        log("pipe client refused: user %u has %d clients", worker->peer_user,
+            static_cast<int>(same_user));
+    } else {
+        workers_.push_back(worker);
+        return true;
+    }
+    return false;
+}
+
+void PipeServer::start_worker(const std::shared_ptr<PipeWorker>& worker) {
+    try {
+        std::thread([worker] { worker->run(); }).detach();
+    } catch (const std::system_error& failure) {
+        log("failed to create PipeWorker thread error = %X ",
+            static_cast<unsigned>(failure.code().value()));
+        worker->stop_requested.store(true);
+        worker->pipe.close();
+        worker->running.store(false);
+    }
 }
 
 void PipeServer::stop_all_workers() {
@@ -132,10 +195,13 @@ bool PipeServer::kill_duplicates(PipeWorker& worker) {
     // two new clients never wait for each other.
     worker.id.store(kPipeId);
     for (auto& other : workers_) {
-        if (other.get() != &worker && other->id.load() == worker.id.load()) stop_worker(*other);
+        // One already given up is not waited for again.
+        if (other.get() != &worker && other->id.load() == worker.id.load() &&
+            !other->stop_requested.load()) {
+            stop_worker(*other);
+        }
     }
-    workers_.remove_if(
-        [](const std::unique_ptr<PipeWorker>& candidate) { return !candidate->running.load(); });
+    workers_.remove_if(has_ended);
     return true;
 }
 
@@ -203,7 +269,7 @@ PipeWorker::ReadResult PipeWorker::read_request(uint8_t (&bytes)[24]) {
 void PipeWorker::write_reply(int result) {
     uint8_t bytes[kPipeRecordSize];
     encode_record(make_reply(result), bytes);
-    const IoOutcome outcome = pipe.write(bytes, kPipeRecordSize);
+    const IoOutcome outcome = pipe.write(bytes, kPipeRecordSize, stop_event);
     if (outcome.kind == IoOutcome::kFailed) {
         log("write pipe error=%d", outcome.error);
     } else if (outcome.kind == IoOutcome::kDone && outcome.bytes == 0) {

@@ -27,7 +27,8 @@ public:
     virtual bool on_pipe_command(int command, int& result) = 0;
 };
 
-// One connected client, served on a thread of its own.
+// One connected client, served on a thread of its own. The thread shares its ownership, so
+// that a worker given up by a stop (see PipeServer) lives until its thread ends.
 class PipeWorker {
 public:
     explicit PipeWorker(PipeWorkerObserver& observer) : observer(observer) {}
@@ -40,6 +41,9 @@ public:
     PipeWorkerObserver& observer;
     std::atomic<bool> running{true};
     std::atomic<bool> stop_requested{false};
+    // The client's local account as the channel named it; read by the accept thread only.
+    bool peer_known = false;
+    uint32_t peer_user = 0;
 
 private:
     enum class ReadResult { kRequest, kNone, kPeerGone };
@@ -67,6 +71,13 @@ public:
 private:
     void run();
     bool serve();
+    // Makes the next instance; false when the channel is gone for good. While every instance
+    // is taken it waits and tries again, so that idle clients never end the accept loop.
+    bool make_instance(PipeListener& listener, bool& busy);
+    // Adds the connected worker to the list, or refuses it (with a log line) when it would
+    // pass the client limits; ended workers are dropped first.
+    bool admit(const std::shared_ptr<PipeWorker>& worker);
+    void start_worker(const std::shared_ptr<PipeWorker>& worker);
     void stop_all_workers();
 
     StopSignal stop_event_;
@@ -74,7 +85,7 @@ private:
     std::atomic<bool> stop_requested_{false};
     std::atomic<bool> started_{false};
     const char* pipe_name_;
-    std::list<std::unique_ptr<PipeWorker>> workers_;
+    std::list<std::shared_ptr<PipeWorker>> workers_;
     Mutex lock_;
     PipeServerObserver& observer_;
 };

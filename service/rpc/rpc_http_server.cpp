@@ -6,12 +6,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "common/log/rotating_log.h"
 #include "common/store/store.h"
 #include "service/rpc/base64.h"
+#include "service/rpc/peer_owner.h"
 #include "service/rpc/request_origin.h"
 
 namespace quietway {
@@ -82,6 +84,17 @@ bool same_origin_fetch(const char* host, const char* origin, const char* fetch_s
 
 void write_text(mg_connection* connection, const std::string& text) {
     mg_write(connection, text.data(), text.size());
+}
+
+// Takes as long for every header of a given length, however much of it matches, so that the
+// time of a refusal tells nothing of the password.
+bool equal_in_constant_time(const std::string& expected, std::string_view given) {
+    volatile unsigned char difference = expected.size() == given.size() ? 0 : 1;
+    for (size_t i = 0; i < given.size(); ++i) {
+        const char wanted = i < expected.size() ? expected[i] : '\0';
+        difference = difference | static_cast<unsigned char>(wanted ^ given[i]);
+    }
+    return difference == 0;
 }
 
 }  // namespace
@@ -190,10 +203,14 @@ int RpcHttpServer2::HandlePost(mg_connection* connection) {
 }
 
 int RpcHttpServer2::HandleCredential(mg_connection* connection) {
+    const mg_request_info* info = mg_get_request_info(connection);
     const char* host = mg_get_header(connection, "Host");
     const char* origin = mg_get_header(connection, "Origin");
+    // Web pages are told apart by their headers; local programs by the account that owns
+    // their end of the connection, since the credential can do all that the engine does.
     if (!is_local_request(host, origin) ||
-        !same_origin_fetch(host, origin, mg_get_header(connection, "Sec-Fetch-Site"))) {
+        !same_origin_fetch(host, origin, mg_get_header(connection, "Sec-Fetch-Site")) ||
+        !peer_may_have_credential(info->remote_addr, info->remote_port, info->server_port)) {
         write_text(connection, "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n");
         return 403;
     }
@@ -211,7 +228,7 @@ int RpcHttpServer2::HandleCredential(mg_connection* connection) {
 
 bool RpcHttpServer2::IsAuthorized(const char* header) const {
     if (authorization_.empty()) return true;
-    return header != nullptr && authorization_ == header;
+    return header != nullptr && equal_in_constant_time(authorization_, header);
 }
 
 void RpcHttpServer2::ProcessRequest(const char* body, mg_connection* connection) {

@@ -18,7 +18,8 @@ namespace quietway {
 class RpcHttpServer2 {
 public:
     // The one GET the endpoint answers itself: the authorization text as JSON, for pages of
-    // this server only (loopback Host, same-origin request). Never a file on disk.
+    // this server only (loopback Host, same-origin request) on a connection of root or an
+    // administrator or of the console user. Never a file on disk.
     static constexpr const char* kCredentialPath = "/api/credential";
 
     // The observer is not owned and must outlive the endpoint.

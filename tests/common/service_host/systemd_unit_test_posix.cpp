@@ -24,6 +24,7 @@ TEST(SystemdUnitTest, NotifyUnitThatRestartsOnFailure) {
               "ExecStart=\"/opt/quietway/bin/quietway_service\"\n"
               "Restart=on-failure\n"
               "SuccessExitStatus=1\n"
+              "LimitNOFILE=16384\n"
               "KillMode=process\n"
               "\n"
               "[Install]\n"

@@ -107,6 +107,49 @@ TEST_F(PipeServerTest, ClientVanishingMidRecordEndsItsWorker) {
     EXPECT_TRUE(receive(*next).has_value());
 }
 
+// Each of these kept its worker, and with it a descriptor, for the life of the server.
+TEST_F(PipeServerTest, ClientsLeavingWithoutAValidRequestLeaveNoWorkersBehind) {
+    start();
+    for (int i = 0; i < 40; ++i) {
+        auto channel = connect();
+        PipeRecord wrong = make_request(3, true);
+        wrong.id = 1934;
+        ASSERT_TRUE(send(*channel, wrong));
+        ASSERT_FALSE(receive(*channel).has_value());
+    }
+    EXPECT_LT(server_->worker_count(), 10u);  // ended workers go when the next one comes
+}
+
+// Idle clients take every instance there is (ten on Windows); one that leaves makes room for
+// the next, since the accept loop waits for an instance instead of ending.
+TEST_F(PipeServerTest, TenIdleClientsDoNotEndTheAcceptLoop) {
+    start();
+    std::vector<std::unique_ptr<PipeClient::Channel>> idle;
+    while (idle.size() < 10) idle.push_back(connect());
+    ASSERT_TRUE(wait_until([&] { return server_->worker_count() == 10; }));
+    idle.front()->close();
+    PipeClient client;
+    int status = 0;
+    EXPECT_TRUE(wait_until([&] { return client.send_command(3, status); }));
+    EXPECT_TRUE(server_->running());
+}
+
+TEST_F(PipeServerTest, ClientThatNeverReadsRepliesDoesNotHoldTheStop) {
+    start();
+    auto channel = connect();
+    std::thread flood([&] {
+        while (send(*channel, make_request(3, true))) {
+        }
+    });
+    // The replies fill the buffers; the worker gives the blocked write up after its limit.
+    EXPECT_TRUE(
+        wait_until([&] { return log_.contains("write pipe error="); }, std::chrono::seconds(60)));
+    server_->stop();  // interrupts the next blocked write and closes the client: the flood ends
+    flood.join();
+    EXPECT_TRUE(log_.contains("PipeServer stoped"));
+    server_.reset();
+}
+
 TEST_F(PipeServerTest, SecondClientTakesTheChannelOver) {
     start();
     auto first = connect();

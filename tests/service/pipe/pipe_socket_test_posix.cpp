@@ -1,12 +1,14 @@
 // Where the Linux channel lives: what may stand at its path before the server starts.
 
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
-#include <thread>
 
 #include "common/os/unique_fd.h"
 #include "tests/service/pipe/pipe_test_fixture.h"
@@ -85,20 +87,30 @@ TEST_F(PipeSocketTest, LiveServersSocketIsNotTakenOver) {
     EXPECT_TRUE(answers());  // the first server still owns the path
 }
 
-TEST_F(PipeSocketTest, ClientThatNeverReadsRepliesDoesNotHoldTheStop) {
+// One account's clients beyond its share are refused as they connect; another is served.
+TEST_F(PipeSocketTest, OneUsersClientsBeyondItsShareAreRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "a client of another user needs root";
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
     start();
-    auto channel = connect();
-    std::thread flood([&] {
-        while (send(*channel, make_request(3, true))) {
-        }
-    });
-    // The replies fill both socket buffers; the worker gives the blocked one up.
-    EXPECT_TRUE(
-        wait_until([&] { return log_.contains("write pipe error="); }, std::chrono::seconds(60)));
-    server_->stop();  // closes the client, which ends the flood
-    flood.join();
-    EXPECT_TRUE(log_.contains("PipeServer stoped"));
-    server_.reset();
+    std::vector<std::unique_ptr<PipeClient::Channel>> held;
+    while (held.size() < client_limits().per_user) held.push_back(connect());
+    ASSERT_TRUE(wait_until([&] { return server_->worker_count() == held.size(); }));
+    auto refused = connect();
+    send(*refused, make_request(3, true));
+    EXPECT_FALSE(receive(*refused).has_value());  // closed at once, nothing carried out
+    EXPECT_TRUE(log_.contains("pipe client refused: user 0 has 16 clients"));
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int status = 0;
+        PipeClient client;
+        const bool nobody_now = ::setgid(nobody->pw_gid) == 0 && ::setuid(nobody->pw_uid) == 0;
+        ::_exit(nobody_now && client.send_command(3, status) && status == 103 ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0) << "a client of nobody was not answered";
 }
 
 }  // namespace

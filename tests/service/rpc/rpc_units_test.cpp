@@ -6,6 +6,7 @@
 #include <string>
 
 #include "service/rpc/base64.h"
+#include "service/rpc/peer_owner.h"
 #include "service/rpc/request_origin.h"
 #include "service/rpc/rpc_params.h"
 
@@ -94,6 +95,31 @@ Json::Value parse(const char* text) {
     std::istringstream in(text);
     EXPECT_TRUE(Json::parseFromStream(Json::CharReaderBuilder(), in, &value, nullptr)) << text;
     return value;
+}
+
+// The server's side of the connection names the local address; the client's socket is the
+// one with exactly that four-tuple, whatever else shares its ports.
+TEST(PeerOwner, TheClientsSocketIsMatchedByItsExactFourTuple) {
+    TcpEndpoint client, mapped, server, other;
+    ASSERT_TRUE(parse_endpoint("127.0.0.1", 40000, client));
+    ASSERT_TRUE(parse_endpoint("::ffff:127.0.0.1", 40000, mapped));
+    EXPECT_EQ(client, mapped);
+    ASSERT_TRUE(parse_endpoint("127.0.0.2", 8988, server));
+    ASSERT_TRUE(parse_endpoint("::1", 8988, other));
+    EXPECT_FALSE(parse_endpoint("localhost", 40000, other));
+    const TcpConnection ours{server, client, 0}, theirs{client, server, 1000};
+    const TcpConnection elsewhere{client, other, 0}, another_side{other, client, 0};
+    struct Case {
+        std::vector<TcpConnection> rows;
+        bool found;
+    };
+    for (const Case& c :
+         {Case{{elsewhere, ours, theirs}, true}, Case{{theirs}, false},
+          Case{{ours, elsewhere}, false}, Case{{ours, another_side, theirs}, false}}) {
+        uint32_t owner = 0;
+        EXPECT_EQ(find_client_owner(c.rows, client, 8988, owner), c.found) << c.rows.size();
+        EXPECT_EQ(owner, c.found ? 1000u : 0u);
+    }
 }
 
 TEST(RpcParams, ParamsMemberMustBeAnObject) {
