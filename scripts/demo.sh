@@ -2,8 +2,8 @@
 # Quietway doing its job, end to end, against the lab's real VPN servers (network namespaces
 # of their own; nothing touches this machine's interfaces): builds the programs, brings the lab
 # up, runs the engine (quietway_service) on a private settings store, applies the account,
-# connects through OpenVPN with the kill switch, shows traffic going through the tunnel and a
-# connection outside it blocked, switches to the SSH tunnel and shows the proxy path, stops,
+# connects through OpenVPN with the kill switch, shows traffic and names going through the
+# tunnel and a connection outside it blocked, switches to the SSH tunnel and shows the proxy path, stops,
 # and leaves nothing behind. Needs root.
 #
 # Usage: scripts/demo.sh      (QUIETWAY_BUILD_DIR names the build tree; default build/linux)
@@ -65,6 +65,7 @@ else
 fi
 lab_export_env
 engine_store
+cp "$LAB_NETNS_RESOLV_CONF" "$WORK/resolv.conf.before"
 ctl() { C "$CTL" "$@"; }
 echo "    a private settings store seeded from the lab: $QUIETWAY_REGISTRY"
 echo "    OpenVPN mode (general\\mode 2), kill switch on (general\\use_firewall 1)"
@@ -83,6 +84,10 @@ for s in json.loads(sys.stdin.read())["servers"]:
     print("server %d  %-20s %-10s %s%s" % (s["id"], s["name"], s["address"], s.get("status", "?"), mark))' \
     <<<"$reply" | show
 
+say "names before connecting: the client namespace asks its own resolver ($LAB_DNS_OUTSIDE_IP)"
+echo "    getent hosts $LAB_DNS_NAME -> $(C getent hosts "$LAB_DNS_NAME" | awk '{ print $1 }')" \
+    "(the outside resolver's answer is $LAB_DNS_OUTSIDE_ADDR)"
+
 say "connecting: start_privacy through the API, OpenVPN with the kill switch"
 rpc start_privacy >/dev/null
 wait_status 3 60 || die "no connection"
@@ -92,6 +97,15 @@ C ip -brief address show dev qwaytun0 | show
 
 say "traffic through the tunnel: ping the VPN server's tunnel address $LAB_TUNNEL_PEER"
 C ping -c 3 -W 2 "$LAB_TUNNEL_PEER" | grep -e "bytes from" -e "packet loss" | show
+
+say "names through the tunnel: OpenVPN ran quietway_dns with the server's pushed resolver"
+echo "    the namespace's /etc/resolv.conf now:"
+C cat /etc/resolv.conf | show
+echo "    getent hosts $LAB_DNS_NAME -> $(C getent hosts "$LAB_DNS_NAME" | awk '{ print $1 }')" \
+    "(the tunnel's resolver answers $LAB_DNS_TUNNEL_ADDR)"
+reply=$(rpc check_connection)
+echo "    the connection test (check_connection): traffic leaves from $(member exit_ip "$reply")," \
+    "names answered by the $(member dns_resolver "$reply") resolver"
 
 try() {
     if reaches "$1" "$2"; then echo "    connect to $1:$2  -> gets out"; else
@@ -109,6 +123,12 @@ rpc stop_privacy >/dev/null
 wait_status 1 60 || die "the tunnel did not stop"
 echo "    quietway_ctl status: $(ctl status)"
 echo "    tables left: $(C nft list tables | wc -l)"
+if cmp -s "$LAB_NETNS_RESOLV_CONF" "$WORK/resolv.conf.before"; then
+    echo "    the namespace's resolver file is back, byte for byte;" \
+        "getent hosts $LAB_DNS_NAME -> $(C getent hosts "$LAB_DNS_NAME" | awk '{ print $1 }')"
+else
+    die "the namespace's resolver file did not come back"
+fi
 try "$LAB_SERVER2_IP" "$LAB_SSH_PORT"
 
 say "switching to the SSH tunnel: the engine is restarted with general\\mode 0"

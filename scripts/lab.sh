@@ -11,7 +11,12 @@
 # (shell-sourceable LAB_* values) and lab.reg (a store seed for `quietway_reg import`).
 # The vendor's web server (quietway_vendor_server) serves the files below $LAB/vendor and
 # records every request line; it is $QUIETWAY_VENDOR_SERVER when that is set, else it is built
-# into $LAB/tools (cmake, -j2) the first time.
+# into $LAB/tools (cmake, -j2) the first time. The same goes for quietway_dns
+# ($QUIETWAY_DNS_PROGRAM), which the OpenVPN configuration that provisioning writes runs from
+# the lab's bin directory.
+# Names: the client namespace asks an "outside" resolver (its own /etc/netns/NS/resolv.conf, on
+# the client's local network) until a tunnel's name servers take over; the VPN server pushes
+# one on its tunnel address. Both answer LAB_DNS_NAME, each with its own address.
 # Nothing is configured on the host's own interfaces; daemons that read the account files run
 # in a private mount namespace with the lab's own passwd, shadow, group and PAM files.
 set -euo pipefail
@@ -37,6 +42,13 @@ REFUSE_CLIENT_IP=10.99.3.2
 REFUSE_IP=10.99.3.1
 TUNNEL_NET=10.99.8.0
 TUNNEL_PEER=10.99.8.1
+# The client's local network on the first link, with its resolver on the server side.
+LAN_CLIENT_IP=192.168.99.2
+OUTSIDE_DNS_IP=192.168.99.1
+DNS_NAME=check.qwlab.test
+DNS_TUNNEL_ADDR=10.99.8.53
+DNS_OUTSIDE_ADDR=192.168.99.53
+NETNS_ETC=/etc/netns/$NS_CLIENT
 
 FTP_PORT=21
 VPN_PORT=1194
@@ -45,6 +57,7 @@ SSH_PORT=22
 TOR_PORT=9050
 RPC_PORT=8988
 VENDOR_PORT=8090
+WHOAMI_PORT=8080
 
 LAB_GID=59900
 USER_UID=59901
@@ -58,8 +71,8 @@ ODD_USER=$'odd\'user"q$U`id`;&|x'
 ODD_PASSWORD=$'p a"s\'s $PATH `id`;&|%x\\ 5%'
 
 PACKAGES=(openvpn openssh-server openssh-client vsftpd putty-tools curl openssl iproute2
-          iputils-ping python3 util-linux procps)
-DAEMONS=(openvpn sshd vsftpd proxy tor vendor)
+          iputils-ping python3 util-linux procps dnsmasq-base tcpdump)
+DAEMONS=(openvpn sshd vsftpd proxy tor vendor dns-outside dns-tunnel whoami)
 
 PKI=$LAB/pki
 ETC=$LAB/etc
@@ -69,6 +82,8 @@ HOMES=$LAB/home
 VENDOR_DIR=$LAB/vendor
 VENDOR_URL=http://$SERVER_IP:$VENDOR_PORT
 VENDOR_BIN=
+DNS_BIN=
+WHOAMI_URL=http://$TUNNEL_PEER:$WHOAMI_PORT/
 
 say() { printf 'lab: %s\n' "$*"; }
 # A failed up takes down what it built (the logs stay), so nothing half-made is left running.
@@ -255,6 +270,7 @@ persist-tun
 script-security 2
 tmp-dir $RUN
 auth-user-pass-verify "$PYTHON $HELPERS/auth_check.py $ETC/vpn-accounts" via-file
+push "dhcp-option DNS $TUNNEL_PEER"
 verb 3
 EOF
     cat >"$ETC/sshd_config" <<EOF
@@ -321,6 +337,12 @@ make_namespaces() {
         step "address $3 in $1" ip -n "$1" addr add "$3/24" dev "$2"
         step "link $2 in $1" ip -n "$1" link set "$2" up
     done
+    step "local network address in $NS_CLIENT" ip -n "$NS_CLIENT" addr add "$LAN_CLIENT_IP/24" dev c0
+    step "local resolver address in $NS_SERVER" ip -n "$NS_SERVER" addr add "$OUTSIDE_DNS_IP/24" dev s0
+    # "ip netns exec" mounts this over /etc/resolv.conf for what it runs in the namespace.
+    mkdir -p "$NETNS_ETC"
+    printf '# The lab: the client namespace'"'"'s resolver outside any tunnel.\nnameserver %s\noptions timeout:2 attempts:1\n' \
+        "$OUTSIDE_DNS_IP" >"$NETNS_ETC/resolv.conf"
     # The dead address is routed to the server side, which throws its packets away unanswered.
     step "route to the dead address" ip -n "$NS_CLIENT" route add "$DEAD_IP/32" via "$SERVER_IP"
     step "blackhole for the dead address" ip -n "$NS_SERVER" route add blackhole "$DEAD_IP/32"
@@ -329,6 +351,11 @@ make_namespaces() {
 }
 
 # --- daemons --------------------------------------------------------------------------------
+
+# A resolver that answers its one name from the command line and nothing else, logging the
+# queries it gets.
+DNSMASQ_OPTIONS=(--keep-in-foreground --conf-file=/dev/null --no-resolv --no-hosts --no-poll
+                 --bind-interfaces --pid-file --log-facility=- --log-queries)
 
 # Starts a daemon in the foreground of its own session, its output in the log directory.
 # With "accounts" it runs in a private mount namespace that sees the lab's account files.
@@ -367,24 +394,32 @@ await() {
 }
 
 listening() { [ -n "$(ip netns exec "$1" ss -Hltn "sport = :$2")" ]; }
+listening_on() { [ -n "$(ip netns exec "$1" ss -Hltn "src $2 and sport = :$3")" ]; }
 
-# The vendor's web server program: the one named by $QUIETWAY_VENDOR_SERVER, else the project's
+# The project's own programs the lab runs: the vendor's web server and quietway_dns, each the
+# one its variable names ($QUIETWAY_VENDOR_SERVER, $QUIETWAY_DNS_PROGRAM), else the project's
 # target built into the lab's own build directory.
-find_vendor_server() {
-    if [ -n "${QUIETWAY_VENDOR_SERVER:-}" ]; then
-        [ -x "$QUIETWAY_VENDOR_SERVER" ] ||
-            die "QUIETWAY_VENDOR_SERVER is not a program: $QUIETWAY_VENDOR_SERVER"
-        VENDOR_BIN=$QUIETWAY_VENDOR_SERVER
-        return 0
+find_lab_programs() {
+    local build=$LAB/tools targets=()
+    VENDOR_BIN=${QUIETWAY_VENDOR_SERVER:-}
+    DNS_BIN=${QUIETWAY_DNS_PROGRAM:-}
+    if [ -z "$VENDOR_BIN" ]; then
+        targets+=(quietway_vendor_server)
+        VENDOR_BIN=$build/tests/updater/vendor/quietway_vendor_server
     fi
-    local build=$LAB/tools
-    if [ ! -f "$build/CMakeCache.txt" ]; then
-        say "configuring $build for the vendor server"
-        step "configure $build" cmake -S "$ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    if [ -z "$DNS_BIN" ]; then
+        targets+=(quietway_dns)
+        DNS_BIN=$build/service/dns/quietway_dns
     fi
-    step "build quietway_vendor_server" cmake --build "$build" --target quietway_vendor_server -j2
-    VENDOR_BIN=$build/tests/updater/vendor/quietway_vendor_server
+    if [ ${#targets[@]} -gt 0 ]; then
+        if [ ! -f "$build/CMakeCache.txt" ]; then
+            say "configuring $build for ${targets[*]}"
+            step "configure $build" cmake -S "$ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+        fi
+        step "build ${targets[*]}" cmake --build "$build" --target "${targets[@]}" -j2
+    fi
     [ -x "$VENDOR_BIN" ] || die "no vendor server at $VENDOR_BIN"
+    [ -x "$DNS_BIN" ] || die "no quietway_dns at $DNS_BIN"
 }
 
 list_server() {
@@ -419,12 +454,23 @@ start_daemons() {
     start_daemon tor "$NS_SERVER" plain "$PYTHON" "$HELPERS/proxy.py" --name tor --port "$TOR_PORT"
     start_daemon vendor "$NS_SERVER" plain "$VENDOR_BIN" --root "$VENDOR_DIR" \
         --listen "$SERVER_IP:$VENDOR_PORT" --requests "$LOGS/vendor-requests.log"
+    start_daemon dns-outside "$NS_SERVER" plain dnsmasq "${DNSMASQ_OPTIONS[@]}" \
+        --listen-address="$OUTSIDE_DNS_IP" --host-record="$DNS_NAME,$DNS_OUTSIDE_ADDR"
     await openvpn "$NS_SERVER" grep -q "Initialization Sequence Completed" "$LOGS/openvpn.log"
     await sshd "$NS_SERVER" listening "$NS_SERVER" "$SSH_PORT"
     await vsftpd "$NS_SERVER" listening "$NS_SERVER" "$FTP_PORT"
     await proxy "$NS_SERVER" listening "$NS_SERVER" "$PROXY_PORT"
     await tor "$NS_SERVER" listening "$NS_SERVER" "$TOR_PORT"
     await vendor "$NS_SERVER" listening "$NS_SERVER" "$VENDOR_PORT"
+    # On the server's tunnel address, which is there once OpenVPN is up: reached only through
+    # the tunnel, as the client has no other route to it.
+    start_daemon dns-tunnel "$NS_SERVER" plain dnsmasq "${DNSMASQ_OPTIONS[@]}" \
+        --listen-address="$TUNNEL_PEER" --host-record="$DNS_NAME,$DNS_TUNNEL_ADDR"
+    start_daemon whoami "$NS_SERVER" plain "$PYTHON" "$HELPERS/whoami.py" \
+        --listen "$TUNNEL_PEER" --port "$WHOAMI_PORT"
+    await dns-outside "$NS_SERVER" listening_on "$NS_SERVER" "$OUTSIDE_DNS_IP" 53
+    await dns-tunnel "$NS_SERVER" listening_on "$NS_SERVER" "$TUNNEL_PEER" 53
+    await whoami "$NS_SERVER" listening_on "$NS_SERVER" "$TUNNEL_PEER" "$WHOAMI_PORT"
 }
 
 # --- the files for tests and the store ------------------------------------------------------
@@ -436,6 +482,7 @@ make_app_dir() {
         path=$(command -v "$tool") || die "$tool is not installed"
         ln -sfn "$path" "$LAB/app/bin/$tool"
     done
+    ln -sfn "$DNS_BIN" "$LAB/app/bin/quietway_dns"
 }
 
 env_line() { printf '%s=%q\n' "$1" "$2"; }
@@ -477,6 +524,16 @@ write_env() {
         env_line LAB_VENDOR_URL "$VENDOR_URL"
         env_line LAB_VENDOR_DIR "$VENDOR_DIR"
         env_line LAB_VENDOR_REQUESTS "$LOGS/vendor-requests.log"
+        # Names: LAB_DNS_NAME is answered with LAB_DNS_TUNNEL_ADDR by the resolver the VPN
+        # server pushes and with LAB_DNS_OUTSIDE_ADDR by the client namespace's own resolver
+        # (LAB_DNS_OUTSIDE_IP, named in LAB_NETNS_RESOLV_CONF). LAB_WHOAMI_URL, through the
+        # tunnel, answers with the address a request came from.
+        env_line LAB_DNS_NAME "$DNS_NAME"
+        env_line LAB_DNS_TUNNEL_ADDR "$DNS_TUNNEL_ADDR"
+        env_line LAB_DNS_OUTSIDE_ADDR "$DNS_OUTSIDE_ADDR"
+        env_line LAB_DNS_OUTSIDE_IP "$OUTSIDE_DNS_IP"
+        env_line LAB_NETNS_RESOLV_CONF "$NETNS_ETC/resolv.conf"
+        env_line LAB_WHOAMI_URL "$WHOAMI_URL"
     } >"$LAB/lab.env.new"
     chmod 600 "$LAB/lab.env.new"
     mv -f "$LAB/lab.env.new" "$LAB/lab.env"
@@ -511,6 +568,9 @@ Windows Registry Editor Version 5.00
 "privacy_status"=dword:00000000
 "privacy_restart"=dword:00000000
 "need_update_servers"=dword:00000000
+"check_ip_url"="$WHOAMI_URL"
+"check_dns_name"="$DNS_NAME"
+"check_dns_address"="$DNS_TUNNEL_ADDR"
 
 [$key\\general]
 "mode"=dword:00000002
@@ -592,7 +652,9 @@ lab_down() {
         done
         step "remove namespace $ns" ip netns del "$ns"
     done
-    rm -f "$RUN"/*.pid
+    rm -f "$RUN"/*.pid "$NETNS_ETC/resolv.conf"
+    rmdir "$NETNS_ETC" 2>/dev/null || true
+    rmdir /etc/netns 2>/dev/null || true
 }
 
 lab_up() {
@@ -600,6 +662,8 @@ lab_up() {
     mkdir -p "$LAB" "$RUN" "$LOGS" "$ETC"
     install_packages
     if lab_state; then
+        find_lab_programs
+        make_app_dir
         write_env
         write_reg
         say "already up"
@@ -616,8 +680,8 @@ lab_up() {
         make_keys
         make_accounts
         write_configs
+        find_lab_programs
         make_app_dir
-        find_vendor_server
         make_vendor_dir
         make_namespaces
         start_daemons

@@ -60,6 +60,7 @@ program_path() { # DIR NAME
 }
 
 package_deb() {
+  local programs=("${programs[@]}" quietway_dns) targets=("${targets[@]}" quietway_dns) # Linux only
   build "$linux_build"
   local stage=$work/deb
   local app=$stage/opt/quietway

@@ -12,8 +12,8 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools dpkg-dev
   # Windows tests
   wine wine64 xvfb
-  # tests: namespaces, firewall, loopback peers
-  nftables iproute2 iputils-ping python3 file procps util-linux
+  # tests: namespaces, firewall, loopback peers, the lab's resolvers
+  nftables iproute2 iputils-ping python3 file procps util-linux dnsmasq-base
   gsettings-desktop-schemas dconf-gsettings-backend libglib2.0-bin dbus
   # tray: Linux front end, its icons and sound, its tests under Xvfb
   libayatana-appindicator3-dev libgtk-3-dev libnotify-dev libcanberra-gtk3-dev

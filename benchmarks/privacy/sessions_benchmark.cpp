@@ -46,7 +46,8 @@ fs::path stamp_file(const fs::path& work, const char* program) {
 }
 
 // An app directory below `work` whose bin runs the lab's clients through output_stamp (found
-// beside this program) and holds the lab's curl for provisioning.
+// beside this program) and holds the lab's curl for provisioning and its quietway_dns, which
+// the written OpenVPN configuration names.
 bool make_app_dir(const fs::path& work, fs::path& app_dir) {
     std::error_code error;
     const fs::path stamp = fs::read_symlink("/proc/self/exe", error).parent_path() / "output_stamp";
@@ -57,7 +58,9 @@ bool make_app_dir(const fs::path& work, fs::path& app_dir) {
     const fs::path lab_bin = fs::path(env("LAB_APP_DIR")) / "bin";
     app_dir = work / "app";
     fs::create_directories(app_dir / "bin", error);
-    fs::create_symlink(lab_bin / "curl", app_dir / "bin" / "curl", error);
+    for (const char* tool : {"curl", "quietway_dns"}) {
+        if (!error) fs::create_symlink(lab_bin / tool, app_dir / "bin" / tool, error);
+    }
     for (const Watched& watched : kWatched) {
         if (error) break;
         fs::create_symlink(stamp, app_dir / "bin" / watched.program, error);

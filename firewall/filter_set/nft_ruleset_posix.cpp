@@ -9,6 +9,8 @@
 #include <memory>
 #include <string_view>
 
+#include "firewall/filter_set/vpn_device.h"
+
 namespace quietway::nft {
 namespace {
 
@@ -79,6 +81,11 @@ std::string table_commands(const std::string& table, const wchar_t* comment) {
     // before the switch is stopped too; on Windows the new filters re-authorize such flows
     // at the same layer.
     c += "add rule " + t + " output ct direction reply accept\n";
+    // Names are asked through the tunnel only, whatever the permits allow (the VPN server's
+    // address, the local network's resolver): DNS leaves by our tunnel device or stays on
+    // this machine, for a local resolver that itself asks through the tunnel.
+    c += "add rule " + t + " output meta l4proto { tcp, udp } th dport 53 oifname != { \"lo\", \"" +
+         kVpnDeviceName + "\" } drop comment \"QuietwayFirewall: DNS only through the tunnel\"\n";
     c += "add rule " + t + " output jump " + kPermitChain + "\n";
     c += "add rule " + t + " output jump " + kBlockChain + "\n";
     return c;

@@ -9,7 +9,8 @@
 // How the filter set is laid out in nftables. One `inet` table per sublayer, owned by the
 // session that made it:
 //   chain output  hook output, policy accept: accept the packets of connections opened from
-//                 outside, then jump permit, then jump block
+//                 outside, drop DNS that leaves by another device than the loopback and our
+//                 tunnel's, then jump permit, then jump block
 //   chain permit  accepts (adapter, range and the two permit-address set lookups)
 //   chain block   drops (block-all for IPv4 and IPv6)
 // Every permit is therefore evaluated ahead of every block, as the permit filters outweigh

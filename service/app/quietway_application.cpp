@@ -8,6 +8,7 @@
 #include "common/log/rotating_log.h"
 #include "common/store/store.h"
 #include "service/app/app_platform.h"
+#include "service/dns/tunnel_dns.h"
 #include "service/privacy/proxy_switch.h"
 
 namespace quietway {
@@ -88,6 +89,7 @@ bool QuietwayApplication::init() {
         write_tray_autostart(servers_manager_.app_dir());
     }
     end_leftover_vpn_clients(servers_manager_.conf_dir());
+    restore_tunnel_dns(servers_manager_.app_data());
     const uint32_t stored_status = setting_number("app", "privacy_status");
     if (stored_status == kPrivacyConnected) {
         log("Quietway was crashed!!! Restart privacy.");

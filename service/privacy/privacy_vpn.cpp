@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "common/log/rotating_log.h"
+#include "service/dns/tunnel_dns.h"
 #include "service/privacy/provision_platform.h"
 #include "service/privacy/servers_manager.h"
 
@@ -46,6 +47,10 @@ bool vpn_arguments(const std::string& conf_dir, const std::string& id,
 
 bool PrivacyVpn::start(const ServersManager& manager) {
     observer_.on_privacy_status(kPrivacyConnecting);
+    // The earlier run ends here, before the data directory its end restores with is replaced
+    // (the bridge's start would end it only afterwards).
+    bridge_.stop();
+    app_data_ = manager.app_data();
     const std::string program = manager.bin_dir() + program_file("openvpn");
     std::vector<std::string> arguments;
     if (!vpn_arguments(manager.conf_dir(), manager.active_id(), arguments) ||
@@ -100,6 +105,11 @@ bool PrivacyVpn::on_output(const char* text) {
 // The client is terminated hard by the bridge; it has no polite close.
 void PrivacyVpn::on_child_ending(const ChildProcessInfo&) {}
 
-void PrivacyVpn::on_bridge_finished() { observer_.on_privacy_status(kPrivacyStopped); }
+// The client was ended hard, so its down program did not run: what it replaced on the
+// machine's resolver is put back here, once the client is gone.
+void PrivacyVpn::on_bridge_finished() {
+    restore_tunnel_dns(app_data_);
+    observer_.on_privacy_status(kPrivacyStopped);
+}
 
 }  // namespace quietway

@@ -37,6 +37,9 @@ public:
 private:
     PipeBridge bridge_;
     PrivacyObserver& observer_;
+    // Where a tunnel's replaced resolver configuration is saved, for the run's end: written
+    // only while no run is in progress.
+    std::string app_data_;
 };
 
 }  // namespace quietway

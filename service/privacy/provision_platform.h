@@ -20,6 +20,12 @@ bool write_whole_file(const std::string& path, const std::string& data, bool pri
 // it receives keys.
 bool make_server_directory(const std::string& path);
 
+// Lines this target adds to the end of the OpenVPN configuration: on Linux the program that
+// makes the pushed name servers the machine's while the tunnel is up (OpenVPN's up and down
+// program, `bin_dir` ending with the separator, its records below `app_data`); on Windows none,
+// the client does that itself.
+std::string vpn_config_platform_lines(const std::string& bin_dir, const std::string& app_data);
+
 // The first IPv4 address of `host` as dotted text. Safe to call from several threads.
 bool resolve_ipv4(const std::string& host, std::string& out);
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "common/os/unique_fd.h"
+#include "service/dns/dns_state_posix.h"
 #include "service/privacy/provision_platform.h"
 #include "service/privacy/provision_text.h"
 
@@ -40,6 +41,17 @@ bool make_server_directory(const std::string& path) {
     std::filesystem::create_directories(path, error);
     if (!std::filesystem::is_directory(path, error)) return false;
     return ::chmod(path.c_str(), 0700) == 0;
+}
+
+std::string vpn_config_platform_lines(const std::string& bin_dir, const std::string& app_data) {
+    // OpenVPN reads the command twice, as the option's quoted argument and then as a command
+    // line of its own, so each path is quoted for the second reading and the whole for the first.
+    const auto command = [&](const char* action) {
+        const std::string line = "\"" + quote_escaped(bin_dir + "quietway_dns") + "\" " + action +
+                                 " \"" + quote_escaped(dns::state_dir_of(app_data)) + "\"";
+        return "\"" + quote_escaped(line) + "\"\n";
+    };
+    return "script-security 2\nup " + command("up") + "down " + command("down");
 }
 
 bool resolve_ipv4(const std::string& host, std::string& out) {

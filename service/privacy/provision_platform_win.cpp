@@ -34,6 +34,9 @@ bool make_server_directory(const std::string& path) {
     return std::filesystem::is_directory(path, error);
 }
 
+// The client puts the pushed name servers on the TAP adapter itself (block-outside-dns).
+std::string vpn_config_platform_lines(const std::string&, const std::string&) { return ""; }
+
 bool resolve_ipv4(const std::string& host, std::string& out) {
     // Counted by the system: every start has its cleanup, so callers need no setup of their own.
     WSADATA data;

@@ -347,7 +347,7 @@ bool ServersManager::write_files(const std::string& id, const Account& account,
         return false;
     }
     return write_whole_file(auth, auth_text(native_form(), account.user, account.password), true) &&
-           write_whole_file(config, text, false);
+           write_whole_file(config, text + vpn_config_platform_lines(bin_dir_, app_data_), false);
 }
 
 bool ServersManager::record_host_key(const std::string& id, const Account& account,

@@ -64,6 +64,8 @@ public:
     bool stop_privacy(const Json::Value& request, Json::Value& response);
     // Registered after the fourteen: switches the privacy mode while stopped.
     bool set_privacy_mode(const Json::Value& request, Json::Value& response);
+    // The web interface's connection test: exit address and which resolver answers.
+    bool check_connection(const Json::Value& request, Json::Value& response);
 
 private:
     // The library's request-begin hook: 1 when the request was answered here, 0 to let the

@@ -35,6 +35,7 @@ constexpr MethodEntry kMethods[] = {
     {"start_privacy", &RpcHttpServer2::start_privacy},
     {"stop_privacy", &RpcHttpServer2::stop_privacy},
     {"set_privacy_mode", &RpcHttpServer2::set_privacy_mode},
+    {"check_connection", &RpcHttpServer2::check_connection},
 };
 
 constexpr const char* kVersionInfo = "4.0.0.337";

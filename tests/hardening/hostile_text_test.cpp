@@ -409,7 +409,8 @@ TEST_F(HostileProvisioning, AListedIpWithLineBreaksNeverReachesTheConfiguration)
     EXPECT_FALSE(fs::exists(manager.server_dir("2") + path_separator() + "vpn_conf.ovpn"));
     const std::string dir = manager.server_dir("1") + path_separator();
     EXPECT_EQ(read_file(dir + "vpn_conf.ovpn"),
-              vpn_config_text(native_form(), dir, "bob", "10.0.0.1", "1194"));
+              vpn_config_text(native_form(), dir, "bob", "10.0.0.1", "1194") +
+                  vpn_config_platform_lines(manager.bin_dir(), manager.app_data()));
 }
 
 // ---------------------------------------------------------------- tray links

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Proves the lab with the system's own programs from its client namespace: OpenVPN through to
 # the tunnel peer on both servers, the password checks, FTPS downloads of each account's key
-# files, plink with a forward to each proxy, the dead and the refusing address, and the store
-# seed. Brings the lab up when it is not, and down again afterwards if it did.
+# files, the outside and the pushed resolver and the exit-address check, plink with a forward to
+# each proxy, the dead and the refusing address, and the store seed. Brings the lab up when it is not, and down again afterwards if it did.
 #
 # usage: lab_test.sh [QUIETWAY_REG]     (root)
 set -uo pipefail
@@ -23,6 +23,7 @@ finish() {
         check "down leaves no namespace" bash -c '! ip netns list | grep -q "^qwlab-"'
         check "down leaves no mount" bash -c "! grep -q -e qwlab -e '$LAB_DIR' /proc/mounts"
         check "down leaves no process" no_lab_process
+        check "down leaves no namespace resolver file" [ ! -e "$LAB_NETNS_RESOLV_CONF" ]
     fi
     lab_summary
 }
@@ -112,6 +113,27 @@ for _ in $(seq 100); do kill -0 "$vpn_pid" 2>/dev/null || break; sleep 0.1; done
 check "bad password: the client ends by itself" bash -c "! kill -0 $vpn_pid 2>/dev/null"
 stop_vpn
 
+echo "== names: the outside resolver; through a tunnel the pushed one and the exit-address check"
+printf 'nameserver %s\n' "$LAB_TUNNEL_PEER" >"$WORK/tunnel-resolv.conf"
+ask_tunnel_resolver() {
+    C unshare -m sh -c 'mount --bind "$1" /etc/resolv.conf && exec getent hosts "$2"' sh \
+        "$WORK/tunnel-resolv.conf" "$LAB_DNS_NAME"
+}
+address_of() { "$@" 2>/dev/null | awk '{ print $1; exit }'; }
+check "the namespace's resolver answers $LAB_DNS_NAME with $LAB_DNS_OUTSIDE_ADDR" \
+    [ "$(address_of C getent hosts "$LAB_DNS_NAME")" = "$LAB_DNS_OUTSIDE_ADDR" ]
+check "without a tunnel the pushed resolver is out of reach" [ -z "$(address_of ask_tunnel_resolver)" ]
+dir=$WORK/user-$LAB_SERVER_IP
+write_vpn_config "$dir" "$LAB_SERVER_IP" "$LAB_USER" "$LAB_PASSWORD"
+start_vpn "$dir"
+check "the VPN server pushes its resolver" grep -q "dhcp-option DNS $LAB_TUNNEL_PEER" "$dir/openvpn.log"
+check "through the tunnel it answers with $LAB_DNS_TUNNEL_ADDR" \
+    [ "$(address_of ask_tunnel_resolver)" = "$LAB_DNS_TUNNEL_ADDR" ]
+tunnel_ip=$(C ip -4 -o address show qwaytun0 | awk '{ split($4, a, "/"); print a[1] }')
+check "the exit-address check answers with the tunnel address ($tunnel_ip)" \
+    [ "$(C curl -s -m 5 "$LAB_WHOAMI_URL")" = "${tunnel_ip:-no address}" ]
+stop_vpn
+
 echo "== SSH: host key, logins, forwards to the proxy and the tor proxy"
 export HOME=$WORK/home # plink's host-key cache
 mkdir -p "$HOME"
@@ -173,11 +195,12 @@ if [ -n "$REG_TOOL" ]; then
         "servers\\$LAB_SERVER2_ID address $LAB_SERVER2_IP" "servers\\$LAB_DEAD_ID address $LAB_DEAD_IP" \
         "servers\\$LAB_REFUSE_ID address $LAB_REFUSE_IP" "conf proxy_port $LAB_PROXY_PORT" \
         "conf tor_port $LAB_TOR_PORT" "http rpc_port 8988" "app app_dir $LAB_APP_DIR" \
-        "app app_data $LAB_APP_DATA"; do
+        "app app_data $LAB_APP_DATA" "app check_ip_url $LAB_WHOAMI_URL" \
+        "app check_dns_name $LAB_DNS_NAME" "app check_dns_address $LAB_DNS_TUNNEL_ADDR"; do
         set -- $expect
         check "store: $1 $2 is $3" [ "$("$REG_TOOL" query "$key\\$1" "$2")" = "$3" ]
     done
-    for tool in openvpn plink curl; do
+    for tool in openvpn plink curl quietway_dns; do
         check "app bin holds $tool" [ -x "$LAB_APP_DIR/bin/$tool" ]
     done
 fi

@@ -105,6 +105,14 @@ mssfix 1436
 END
 }
 
+# The lines provisioning adds to it on Linux: OpenVPN runs quietway_dns from BIN when the tunnel
+# comes up and goes down, with its records below DATA (plain paths, no quotes in them).
+lab_vpn_dns_lines() {
+    local program=$1/quietway_dns state=$2/dns
+    printf 'script-security 2\nup "\\"%s\\" up \\"%s\\""\ndown "\\"%s\\" down \\"%s\\""\n' \
+        "$program" "$state" "$program" "$state"
+}
+
 # Starts an OpenVPN client on CONFIG in the client namespace, logging to LOG, and waits (bounded)
 # until it completes, fails authentication or exits. Leaves the pid in vpn_pid and in children.
 lab_vpn_start() {

@@ -138,6 +138,7 @@ class WebInterface(unittest.TestCase):
         self.open("/?testpage=true")
         until(self.browser, shows("[data-check=server]", "Berlin carries the tunnel at 10.2.0.2"),
               "the connection test's server line")
+        until(self.browser, shows("[data-check=leak]", "not configured"), "the leak check's state")
         shot(self.browser, SHOTS, "web-test-connected.png")
         self.open("/")
         until(self.browser, shows("#conn-toggle", "Disconnect"), "the disconnect button")

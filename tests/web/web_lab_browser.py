@@ -1,6 +1,6 @@
 """The web interface against the real engine in the lab, in headless Chromium: the account
-applied, OpenVPN connected, the connection test, disconnected. Runs in the lab's client
-namespace, where the engine listens.
+applied, OpenVPN connected, the connection test with its leak check, disconnected. Runs in the
+lab's client namespace, where the engine listens.
 
 usage: web_lab_browser.py URL USER PASSWORD SCREENSHOT_DIR"""
 import sys
@@ -41,6 +41,7 @@ def main():
 
         browser.get(URL + "/?testpage=true")
         until(browser, shows("[data-check=server]", "carries the tunnel at"), "the connection test")
+        until(browser, shows("[data-check=verdict]", "no leak found"), "the leak check's verdict")
         shot(browser, SHOTS, "lab-test.png")
         print("ok: the connection test:", text_of(browser, "#test-results").replace("\n", " "))
 

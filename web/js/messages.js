@@ -11,6 +11,8 @@ const methodErrors = {
   8: 'The connection could not be stopped. Try again; if it keeps failing, restart the Quietway service.',
   9: 'Your account could not be applied: no server could be prepared with this user name and password. Check them and try again.',
   10: 'The connection type could not be saved. Try again; if it keeps failing, restart the Quietway service.',
+  11: 'The connection test is not configured: this installation has no check addresses.',
+  12: 'A connection test is already running. Wait for its result, then try again.',
 };
 
 // The JSON-RPC protocol's own error objects.

@@ -99,6 +99,12 @@ TEST_F(KillSwitchLab, BlocksWhatIsNotPermittedAndPassesTheRest) {
     // Through the tun device: the datagram leaves and arrives at the device's other end.
     ASSERT_EQ(udp_send_error("10.98.0.1", 9), 0);
     EXPECT_TRUE(udp_arrives_on_tun(net_, {10, 98, 0, 1}));
+    // DNS goes through the tunnel or stays on this machine, even where other traffic may go.
+    EXPECT_EQ(udp_send_error("10.99.0.1", 53), EPERM) << "DNS to the permitted server";
+    EXPECT_EQ(udp_send_error("192.168.77.1", 53), EPERM) << "DNS to the local network";
+    EXPECT_EQ(udp_send_error("127.0.0.1", 53), 0) << "DNS to a resolver on this machine";
+    ASSERT_EQ(udp_send_error("10.98.0.7", 53), 0);
+    EXPECT_TRUE(udp_arrives_on_tun(net_, {10, 98, 0, 7}));
 
     // What the kernel holds: an owned table named after the sublayer, the permits in sets.
     const std::string table = nft::table_name(firewall.sublayer_key());

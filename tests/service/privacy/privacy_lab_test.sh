@@ -85,7 +85,8 @@ for account in user odd; do
         check "$account: auth.cfg of server $id" cmp -s "$dir/auth.cfg" <(printf '%s\n%s' "$user" "$password")
         check "$account: auth.cfg of server $id is root's only" [ "$(stat -c %a "$dir/auth.cfg")" = 600 ]
         check "$account: vpn_conf.ovpn of server $id" \
-            cmp -s "$dir/vpn_conf.ovpn" <(lab_vpn_config "$dir" "$ip" "$user")
+            cmp -s "$dir/vpn_conf.ovpn" <(lab_vpn_config "$dir" "$ip" "$user"
+                lab_vpn_dns_lines "$LAB_APP_DIR/bin" "$DATA")
         check "$account: no password file left in server $id" [ ! -e "$dir/plink.pw" ]
         printf '%s' "$password" >"$WORK/pw" && chmod 600 "$WORK/pw"
         check "$account: plink -batch to $ip finds the host key" \

@@ -176,7 +176,8 @@ TEST_F(ServersManagerTest, ApplyAccountPreparesEveryServerWithoutPasswordsOnComm
         }
         EXPECT_EQ(read_file(dir + "auth.cfg"), auth_text(native_form(), user, password));
         EXPECT_EQ(read_file(dir + "vpn_conf.ovpn"),
-                  vpn_config_text(native_form(), dir, user, "10.0.0." + id, "1194"));
+                  vpn_config_text(native_form(), dir, user, "10.0.0." + id, "1194") +
+                      vpn_config_platform_lines(manager_.bin_dir(), data_.str()));
         EXPECT_FALSE(fs::exists(dir + "plink.pw"));
 #ifndef _WIN32
         struct stat info {};

@@ -90,6 +90,7 @@ TEST_F(RpcMethods, AboutInfoAndDescribe) {
         call(request("system.describe")),
         api_reply(R"({"id":1,"jsonrpc":"2.0","result":{"activate_server":"description",)"
                   R"("add_server":"description","apply_account":"description",)"
+                  R"("check_connection":"description",)"
                   R"("deactivate_server":"description","delete_server":"description",)"
                   R"("get_about_info":"description","get_active_server_state":"description",)"
                   R"("get_general":"description","get_notifications":"description",)"
@@ -197,6 +198,33 @@ TEST_F(RpcMethods, SetPrivacyModeOnlyWhileStoppedAndOnlyForTheThreeModes) {
                             std::to_string(status) + R"(,"same_user":0})"));
     }
     EXPECT_EQ(engine_.calls(), (std::vector<std::string>{"mode 2", "mode 0"}));
+}
+
+TEST_F(RpcMethods, TheConnectionCheckNeedsUsableCheckSettings) {
+    const std::string not_configured =
+        api_reply(R"({"error":11,"privacy_mode":0,"privacy_status":1,"same_user":0})");
+    EXPECT_EQ(call(request("check_connection")), not_configured);
+    const char* app = "SOFTWARE\\Quietway2\\app";
+    ASSERT_TRUE(create_reg_string(RootKey::local_machine, app, "app_dir", "/opt/quietway"));
+    struct Case {
+        const char* url;
+        const char* name;
+        const char* address;
+    } cases[] = {
+        {"ftp://10.0.0.1/", "check.example", "10.0.0.53"},
+        {"-K/etc/passwd", "check.example", "10.0.0.53"},
+        {"http://10.0.0.1/ http://x/", "check.example", "10.0.0.53"},
+        {"http://10.0.0.1/", "check example", "10.0.0.53"},
+        {"http://10.0.0.1/", "check.example", "check.example"},
+        {"http://10.0.0.1/", "", "10.0.0.53"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(create_reg_string(RootKey::local_machine, app, "check_ip_url", c.url));
+        ASSERT_TRUE(create_reg_string(RootKey::local_machine, app, "check_dns_name", c.name));
+        ASSERT_TRUE(create_reg_string(RootKey::local_machine, app, "check_dns_address", c.address));
+        EXPECT_EQ(call(request("check_connection")), not_configured)
+            << c.url << c.name << c.address;
+    }
 }
 
 TEST_F(RpcMethods, GetServersListsInStoreOrder) {
