@@ -80,11 +80,12 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (mode == "mark-wait") {
-        // "mark-wait MARK GO" tells the test it runs, then ends once the test makes GO.
+        // "mark-wait MARK GO" tells the test it runs, waits until the test makes GO, and then
+        // leaves MARK.ended: what it does only if nothing ended it first.
         if (argc < 4 || leave_mark(argv[2]) != 0) return 4;
         while (!std::filesystem::exists(argv[3]))
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return 0;
+        return leave_mark((std::string(argv[2]) + ".ended").c_str());
     }
     return 99;
 }
