@@ -8,7 +8,7 @@
 
 #include "common/log/rotating_log.h"
 #include "common/os/win_handle.h"
-#include "common/process/command_line.h"
+#include "common/process/quoted_command_line.h"
 #include "common/process/run_program.h"
 #include "common/process/spawn_win.h"
 

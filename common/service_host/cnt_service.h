@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "common/service_host/command_line.h"
 #include "common/service_host/control_source.h"
+#include "common/service_host/service_arguments.h"
 #include "common/service_host/service_status.h"
 
 namespace quietway {

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "common/service_host/command_line.h"
+#include "common/service_host/service_arguments.h"
 
 namespace quietway {
 namespace {

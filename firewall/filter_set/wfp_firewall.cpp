@@ -1,6 +1,7 @@
 #include "firewall/filter_set/wfp_firewall.h"
 
 #include <string>
+#include <utility>
 
 #include "common/log/rotating_log.h"
 #include "common/store/store.h"
@@ -12,11 +13,58 @@ namespace {
 constexpr const wchar_t* kSublayerName = L"QuietwayFirewall";
 constexpr uint16_t kSublayerWeight = 0x100;
 
-void log_group(uint32_t status, const char* ok_line, const char* failed_line) {
-    log(status == kFilterOk ? ok_line : failed_line);
-}
+struct FilterGroup {
+    uint32_t (WfpFirewall::*add_remove)(bool add);
+    const char* ok_line;
+    const char* failed_line;
+};
+
+// The filter groups in the order the set is built and taken down, with the lines that log
+// each group's start.
+constexpr FilterGroup kFilterGroups[] = {
+    {&WfpFirewall::AddRemoveBlockAllFilter, "AddRemoveBlockAllFilter ok",
+     "AddRemoveBlockAllFilter failed"},
+    {&WfpFirewall::AddRemoveTapFilter2, "AddRemoveTapFilter2 ok", "AddRemoveTapFilter2 failed"},
+    {&WfpFirewall::AddRemovePermitRangeIPsFilter, "AddRemovePermitRangeIPsFilter ok",
+     "AddRemovePermitRangeIPsFilter failed"},
+    {&WfpFirewall::AddRemovePermitIPsFilter, "AddRemovePermitIPsFilter ok",
+     "AddRemovePermitIPsFilter failed"},
+};
 
 }  // namespace
+
+// One transaction of the engine as a guard. Until its commit succeeds, the ids that the
+// filter groups record are pending: leaving the scope any other way aborts the transaction
+// and puts the record back as it was at `begin`, so no id of a filter that never came to be
+// is kept.
+class WfpFirewall::Transaction {
+public:
+    explicit Transaction(WfpFirewall& firewall) : firewall_(firewall) {}
+    ~Transaction() {
+        if (!open_) return;
+        firewall_.platform_.abort_transaction(firewall_.engine_);
+        firewall_.record_ = std::move(committed_);
+    }
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    uint32_t begin() {
+        const uint32_t status = firewall_.platform_.begin_transaction(firewall_.engine_);
+        open_ = status == kFilterOk;
+        if (open_) committed_ = firewall_.record_;
+        return status;
+    }
+    uint32_t commit() {
+        const uint32_t status = firewall_.platform_.commit_transaction(firewall_.engine_);
+        if (status == kFilterOk) open_ = false;
+        return status;
+    }
+
+private:
+    WfpFirewall& firewall_;
+    Record committed_;
+    bool open_ = false;
+};
 
 WfpFirewall::WfpFirewall()
     : owned_platform_(make_system_filter_platform()), platform_(*owned_platform_) {}
@@ -39,7 +87,7 @@ void WfpFirewall::AddPermitIP(const char* text, uint32_t direction) {
         for (int i = 0; i < 4; ++i) entry.parts[i] = parsed.parts[i];
         entry.address = parsed.value;
     }
-    permits_.push_back(entry);
+    record_.permits.push_back(entry);
 }
 
 bool WfpFirewall::StartFirewall() {
@@ -48,76 +96,55 @@ bool WfpFirewall::StartFirewall() {
         start_status_ = kFilterNothingToDo;
         return false;
     }
-    start_status_ = kFilterOk;
-    adapter_luids_.clear();
-    const uint32_t found = platform_.find_vpn_adapters(adapter_luids_);
-    if (found != kFilterOk) return start_failed(found);
-    if (adapter_luids_.empty()) {
-        log("No TAP adapters found!");
-        return start_failed(kFilterNothingToDo);
-    }
-    log("Found %d TAP adapters\n", static_cast<int>(adapter_luids_.size()));
-
-    uint32_t status = OpenCloseEngine(true);
-    if (status != kFilterOk) return start_failed(status);
-    log("firewall interface created");
-    // The sublayer and every filter go in as one transaction: no connection meets a
-    // half-built set, and a failure half way leaves nothing behind.
-    status = platform_.begin_transaction(engine_);
-    if (status != kFilterOk) return start_failed(status);
-    status = AddRemoveSubLayer(true);
-    if (status != kFilterOk) return abort_start(status);
-    log("firewall interface binded");
-
-    // Every group is still added and logged after one has failed; the first failure then
-    // aborts the whole set. 22 from a group means it had nothing to add, not a failure.
-    uint32_t first_failure = kFilterOk;
-    const auto group = [&first_failure](uint32_t result, const char* ok_line,
-                                        const char* failed_line) {
-        log_group(result, ok_line, failed_line);
-        if (first_failure == kFilterOk && result != kFilterNothingToDo) first_failure = result;
-    };
-    group(AddRemoveBlockAllFilter(true), "AddRemoveBlockAllFilter ok",
-          "AddRemoveBlockAllFilter failed");
-    group(AddRemoveTapFilter2(true), "AddRemoveTapFilter2 ok", "AddRemoveTapFilter2 failed");
-    group(AddRemovePermitRangeIPsFilter(true), "AddRemovePermitRangeIPsFilter ok",
-          "AddRemovePermitRangeIPsFilter failed");
-    group(AddRemovePermitIPsFilter(true), "AddRemovePermitIPsFilter ok",
-          "AddRemovePermitIPsFilter failed");
-    if (first_failure != kFilterOk) return abort_start(first_failure);
-
-    status = platform_.commit_transaction(engine_);
-    if (status != kFilterOk) return abort_start(status);
-    return true;
-}
-
-// A failed start leaves nothing behind: the engine it opened is closed and its permit
-// entries go, so that the owner, which never stops a set that did not start, can simply
-// start again with the addresses of its next connection.
-bool WfpFirewall::start_failed(uint32_t status) {
-    start_status_ = status;
+    start_status_ = start_set();
+    if (start_status_ == kFilterOk) return true;
+    // A failed start leaves nothing behind: the engine it opened is closed and its permit
+    // entries go, so that the owner, which never stops a set that did not start, can simply
+    // start again with the addresses of its next connection.
     OpenCloseEngine(false);
-    permits_.clear();
+    record_.permits.clear();
     adapter_luids_.clear();
     return false;
 }
 
-bool WfpFirewall::abort_start(uint32_t status) {
-    platform_.abort_transaction(engine_);
-    // Nothing of the transaction exists: forget its ids and its sublayer.
-    block_filter_ids_[0] = block_filter_ids_[1] = 0;
-    range_filter_ids_[0] = range_filter_ids_[1] = 0;
-    adapter_filter_ids_.clear();
-    for (PermitEntry& entry : permits_) entry.filter_id = 0;
-    sublayer_key_ = SublayerKey{};
-    return start_failed(status);
+uint32_t WfpFirewall::start_set() {
+    adapter_luids_.clear();
+    const uint32_t found = platform_.find_vpn_adapters(adapter_luids_);
+    if (found != kFilterOk) return found;
+    if (adapter_luids_.empty()) {
+        log("No TAP adapters found!");
+        return kFilterNothingToDo;
+    }
+    log("Found %d TAP adapters\n", static_cast<int>(adapter_luids_.size()));
+
+    const uint32_t opened = OpenCloseEngine(true);
+    if (opened != kFilterOk) return opened;
+    log("firewall interface created");
+    // The sublayer and every filter go in as one transaction: no connection meets a
+    // half-built set, and a failure half way leaves nothing behind.
+    Transaction transaction(*this);
+    uint32_t status = transaction.begin();
+    if (status == kFilterOk) status = AddRemoveSubLayer(true);
+    if (status != kFilterOk) return status;
+    log("firewall interface binded");
+    status = add_groups();
+    return status == kFilterOk ? transaction.commit() : status;
+}
+
+// Every group is still added and logged after one has failed; the first failure then aborts
+// the whole set. 22 from a group means it had nothing to add, not a failure.
+uint32_t WfpFirewall::add_groups() {
+    uint32_t first_failure = kFilterOk;
+    for (const FilterGroup& group : kFilterGroups) {
+        const uint32_t status = (this->*group.add_remove)(true);
+        log(status == kFilterOk ? group.ok_line : group.failed_line);
+        if (first_failure == kFilterOk && status != kFilterNothingToDo) first_failure = status;
+    }
+    return first_failure;
 }
 
 bool WfpFirewall::StopFirewall() {
-    AddRemoveBlockAllFilter(false);
-    AddRemoveTapFilter2(false);
-    AddRemovePermitRangeIPsFilter(false);
-    AddRemovePermitIPsFilter(false);
+    for (const FilterGroup& group : kFilterGroups) (this->*group.add_remove)(false);
     const uint32_t sublayer = AddRemoveSubLayer(false);
     if (!engine_open()) return false;
     // Closing the session removes whatever could not be deleted one by one, so the engine is
@@ -151,12 +178,12 @@ uint32_t WfpFirewall::AddRemoveSubLayer(bool add) {
         sublayer.flags = 0;
         sublayer.weight = kSublayerWeight;
         const uint32_t status = platform_.add_sublayer(engine_, sublayer);
-        if (status == kFilterOk) sublayer_key_ = sublayer.key;
+        if (status == kFilterOk) record_.sublayer_key = sublayer.key;
         return status;
     }
-    if (sublayer_key_.is_zero()) return kFilterNothingToDo;
-    const uint32_t status = platform_.delete_sublayer(engine_, sublayer_key_);
-    sublayer_key_ = SublayerKey{};
+    if (record_.sublayer_key.is_zero()) return kFilterNothingToDo;
+    const uint32_t status = platform_.delete_sublayer(engine_, record_.sublayer_key);
+    record_.sublayer_key = SublayerKey{};
     return status;
 }
 

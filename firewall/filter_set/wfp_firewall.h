@@ -51,30 +51,37 @@ public:
     // the platform's error code, or 22 when no VPN adapter was found.
     uint32_t start_status() const { return start_status_; }
     bool engine_open() const { return engine_ != nullptr; }
-    const SublayerKey& sublayer_key() const { return sublayer_key_; }
-    const std::list<PermitEntry>& permit_list() const { return permits_; }
+    const SublayerKey& sublayer_key() const { return record_.sublayer_key; }
+    const std::list<PermitEntry>& permit_list() const { return record_.permits; }
     const std::vector<uint64_t>& adapter_luids() const { return adapter_luids_; }
-    const std::vector<uint64_t>& adapter_filter_ids() const { return adapter_filter_ids_; }
+    const std::vector<uint64_t>& adapter_filter_ids() const { return record_.adapter_filter_ids; }
 
 private:
+    // What the set has in the engine: the sublayer's key and the id of every filter (0: none),
+    // the permit entries carrying their own.
+    struct Record {
+        SublayerKey sublayer_key;
+        uint64_t block_filter_ids[2] = {0, 0};
+        uint64_t range_filter_ids[2] = {0, 0};
+        std::list<PermitEntry> permits;
+        std::vector<uint64_t> adapter_filter_ids;
+    };
+    class Transaction;
+
+    uint32_t start_set();
+    uint32_t add_groups();
     FilterRecord base_filter(const wchar_t* name, FilterAction action) const;
     uint32_t add_one(const FilterRecord& filter, uint64_t& id);
     uint32_t remove_ids(uint64_t* ids, size_t count);
-    bool start_failed(uint32_t status);
-    bool abort_start(uint32_t status);
 
     std::unique_ptr<FilterPlatform> owned_platform_;
     FilterPlatform& platform_;
 
     EngineHandle engine_ = nullptr;
-    SublayerKey sublayer_key_;
     FilterRecord block_filter_;
-    uint64_t block_filter_ids_[2] = {0, 0};
     FilterRecord range_filters_[2];
-    uint64_t range_filter_ids_[2] = {0, 0};
-    std::list<PermitEntry> permits_;
     std::vector<uint64_t> adapter_luids_;
-    std::vector<uint64_t> adapter_filter_ids_;
+    Record record_;
     uint32_t start_status_ = kFilterOk;
 };
 

@@ -41,7 +41,7 @@ void keep_first_failure(uint32_t& group, uint32_t status) {
 FilterRecord WfpFirewall::base_filter(const wchar_t* name, FilterAction action) const {
     FilterRecord filter;
     filter.display_name = name;
-    filter.sublayer = sublayer_key_;
+    filter.sublayer = record_.sublayer_key;
     filter.action = action;
     return filter;
 }
@@ -72,7 +72,7 @@ uint32_t WfpFirewall::remove_ids(uint64_t* ids, size_t count) {
 
 uint32_t WfpFirewall::AddRemoveBlockAllFilter(bool add) {
     if (engine_ == nullptr) return kFilterNothingToDo;
-    if (!add) return remove_ids(block_filter_ids_, 2);
+    if (!add) return remove_ids(record_.block_filter_ids, 2);
 
     block_filter_ = base_filter(kBlockFilterName, FilterAction::block);
     block_filter_.weighted = true;
@@ -80,12 +80,12 @@ uint32_t WfpFirewall::AddRemoveBlockAllFilter(bool add) {
 
     block_filter_.layer = FilterLayer::connect_v4;
     log("before adding filter");
-    uint32_t group = add_one(block_filter_, block_filter_ids_[0]);
+    uint32_t group = add_one(block_filter_, record_.block_filter_ids[0]);
     log("after adding filter");
 
     block_filter_.layer = FilterLayer::connect_v6;
     log("before adding filter IPv6");
-    keep_first_failure(group, add_one(block_filter_, block_filter_ids_[1]));
+    keep_first_failure(group, add_one(block_filter_, record_.block_filter_ids[1]));
     log("after adding filter");
     return group;
 }
@@ -108,7 +108,7 @@ uint32_t WfpFirewall::AddRemoveTapFilter2(bool add) {
             if (status == kFilterOk) {
                 log("Filter (Permit all IPv4 traffic from TAP) added with ID=%I64d\r\n",
                     static_cast<long long>(id));
-                adapter_filter_ids_.push_back(id);
+                record_.adapter_filter_ids.push_back(id);
             }
 
             filter.layer = FilterLayer::connect_v6;
@@ -117,12 +117,12 @@ uint32_t WfpFirewall::AddRemoveTapFilter2(bool add) {
             if (status == kFilterOk) {
                 log("Filter (Permit all IPv6 traffic from TAP) added with ID=%I64d\r\n",
                     static_cast<long long>(id));
-                adapter_filter_ids_.push_back(id);
+                record_.adapter_filter_ids.push_back(id);
             }
         }
     } else {
-        group = remove_ids(adapter_filter_ids_.data(), adapter_filter_ids_.size());
-        adapter_filter_ids_.clear();
+        group = remove_ids(record_.adapter_filter_ids.data(), record_.adapter_filter_ids.size());
+        record_.adapter_filter_ids.clear();
     }
     adapter_luids_.clear();
     return group;
@@ -130,7 +130,7 @@ uint32_t WfpFirewall::AddRemoveTapFilter2(bool add) {
 
 uint32_t WfpFirewall::AddRemovePermitRangeIPsFilter(bool add) {
     if (engine_ == nullptr) return kFilterNothingToDo;
-    if (!add) return remove_ids(range_filter_ids_, 2);
+    if (!add) return remove_ids(record_.range_filter_ids, 2);
 
     FilterRecord& vpn_range = range_filters_[0];
     vpn_range = base_filter(kRangeFilterName, FilterAction::permit);
@@ -147,17 +147,17 @@ uint32_t WfpFirewall::AddRemovePermitRangeIPsFilter(bool add) {
     local_network.address = parsed(kLocalNetworkLow);
     local_network.address_high = parsed(kLocalNetworkHigh);
 
-    uint32_t group = add_one(vpn_range, range_filter_ids_[0]);
-    keep_first_failure(group, add_one(local_network, range_filter_ids_[1]));
+    uint32_t group = add_one(vpn_range, record_.range_filter_ids[0]);
+    keep_first_failure(group, add_one(local_network, record_.range_filter_ids[1]));
     return group;
 }
 
 uint32_t WfpFirewall::AddRemovePermitIPsFilter(bool add) {
-    if (engine_ == nullptr || permits_.empty()) return kFilterNothingToDo;
+    if (engine_ == nullptr || record_.permits.empty()) return kFilterNothingToDo;
     if (add) {
         std::vector<FilterRecord> filters;
         std::vector<PermitEntry*> entries;
-        for (PermitEntry& entry : permits_) {
+        for (PermitEntry& entry : record_.permits) {
             if (entry.address == 0 || entry.filter_id != 0) continue;
             FilterRecord filter = base_filter(kPermitFilterName, FilterAction::permit);
             filter.field = entry.direction == kPermitRemoteAddress ? FilterField::remote_address
@@ -183,7 +183,7 @@ uint32_t WfpFirewall::AddRemovePermitIPsFilter(bool add) {
     }
 
     std::vector<uint64_t> ids;
-    for (const PermitEntry& entry : permits_) {
+    for (const PermitEntry& entry : record_.permits) {
         if (entry.filter_id != 0) ids.push_back(entry.filter_id);
     }
     uint32_t group = kFilterNothingToDo;
@@ -193,8 +193,8 @@ uint32_t WfpFirewall::AddRemovePermitIPsFilter(bool add) {
         group = kFilterOk;
         for (uint32_t status : results) keep_first_failure(group, status);
     }
-    for (PermitEntry& entry : permits_) entry.filter_id = 0;
-    permits_.clear();
+    for (PermitEntry& entry : record_.permits) entry.filter_id = 0;
+    record_.permits.clear();
     return group;
 }
 

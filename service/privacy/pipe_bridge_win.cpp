@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include "common/os/win_handle.h"
-#include "common/process/command_line.h"
+#include "common/process/quoted_command_line.h"
 #include "common/process/spawn_win.h"
 #include "service/privacy/pipe_bridge_child.h"
 

@@ -2,6 +2,7 @@
 
 // Points the program log at a fresh file and reads back what was logged.
 
+#include <cstddef>
 #include <initializer_list>
 #include <string>
 #include <utility>
@@ -21,6 +22,14 @@ public:
     std::string text() const { return read_file(dir_ / file_name_); }
     bool contains(const std::string& piece) const {
         return text().find(piece) != std::string::npos;
+    }
+    // How many times `piece` occurs.
+    size_t count(const std::string& piece) const {
+        const std::string all = text();
+        size_t found = 0;
+        for (size_t at = all.find(piece); at != std::string::npos; at = all.find(piece, at + 1))
+            ++found;
+        return found;
     }
     // True when every piece occurs, each after the one before.
     bool contains_in_order(std::initializer_list<std::string> pieces) const {

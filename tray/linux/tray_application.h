@@ -7,10 +7,10 @@
 #include "service/pipe/pipe_client.h"
 #include "tray/core/command_worker.h"
 #include "tray/core/notification_check.h"
+#include "tray/core/report_sender.h"
 #include "tray/core/tray_status.h"
 #include "tray/linux/desktop_alerts.h"
 #include "tray/linux/notification_popup.h"
-#include "tray/linux/report_sender.h"
 #include "tray/linux/tray_indicator.h"
 
 namespace quietway {

@@ -11,6 +11,7 @@
 #include "tray/core/command_worker.h"
 #include "tray/core/notification_check.h"
 #include "tray/core/popup_geometry.h"
+#include "tray/core/report_sender.h"
 #include "tray/core/tray_status.h"
 
 namespace quietway {
@@ -59,6 +60,7 @@ private:
     void paint_popup(HWND window);
     void on_popup_click();
     void hide_current_window();
+    void set_state(int32_t state);
 
     HINSTANCE instance_;
     UINT taskbar_created_ = 0;
@@ -73,6 +75,7 @@ private:
     std::atomic<HWND> main_window_{nullptr};
     HWND current_window_ = nullptr;
     PopupRect popup_rect_;
+    ReportSender reports_;
     ULONG_PTR gdiplus_token_ = 0;
 };
 

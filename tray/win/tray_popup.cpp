@@ -4,12 +4,9 @@
 
 #include <cmath>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "common/log/rotating_log.h"
 #include "common/store/notification_store.h"
-#include "tray/core/notification_report.h"
 #include "tray/core/url_policy.h"
 #include "tray/win/gdiplus_support.h"
 #include "tray/win/tray_application.h"
@@ -18,17 +15,6 @@ namespace quietway {
 namespace {
 
 using Gdiplus::Color;
-
-void set_state(int32_t id, int32_t state) {
-    const std::string number = std::to_string(id);
-    if (!set_notification_state(number, state)) log("Can't change notification state!");
-    // The vendor's server may be slow or gone; the window must not wait for it.
-    try {
-        std::thread([number, state] { report_notification_state(number, state); }).detach();
-    } catch (const std::system_error&) {
-        log("Can't start the notification report");
-    }
-}
 
 PopupScreen screen_edges() {
     RECT desktop{};
@@ -53,19 +39,25 @@ void draw_close_box(Gdiplus::Graphics& graphics, const RECT& client) {
 
 }  // namespace
 
+void TrayApplication::set_state(int32_t state) {
+    const std::string id = std::to_string(current_.id);
+    if (!set_notification_state(id, state)) log("Can't change notification state!");
+    reports_.send(id, state);
+}
+
 void TrayApplication::hide_current_window() {
     if (current_window_ != nullptr) ShowWindow(current_window_, SW_HIDE);
 }
 
 void TrayApplication::show_notification() {
     hide_current_window();
-    set_state(current_.id, kNotificationShown);
+    set_state(kNotificationShown);
     PlaySoundA(kNotificationSoundFile, nullptr, SND_FILENAME | SND_SYNC | SND_NODEFAULT);
     create_popup();
 }
 
 void TrayApplication::open_notification() {
-    set_state(current_.id, kNotificationOpened);
+    set_state(kNotificationOpened);
     if (!current_.url.empty()) open_url(current_.url);
 }
 

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/socket.h>
@@ -8,9 +9,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
+#include <csignal>
 #include <thread>
 
+#include "common/os/unique_fd.h"
 #include "common/process/launcher.h"
 #include "common/process/process_kill.h"
 #include "common/process/run_program.h"
@@ -60,12 +62,14 @@ TEST(RunInUserSession, WithoutAnActiveSessionFailsAndStartsNothing) {
         free(session);
         GTEST_SKIP() << "a user session is active on seat0 here";
     }
+    // Had it been started, the program would be running under its name when the call
+    // returns: a start returns once the program is executing, and this one then waits.
     TempDir dir;
-    const auto marker = dir / "started";
-    make_executable_script(dir / "program", "echo started > " + marker.string() + "\n");
-    EXPECT_FALSE(run_in_user_session((dir / "program").c_str()));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_FALSE(std::filesystem::exists(marker));
+    const std::string name = testing::unique_name("qwu");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    make_executable_script(dir / name, "read x < " + (dir / "fifo").string() + "\n");
+    EXPECT_FALSE(run_in_user_session((dir / name).c_str()));
+    EXPECT_FALSE(kill_processes_by_name(name));
 }
 
 TEST(RunInUserSession, RefusesAnythingButAFullPath) {
@@ -225,12 +229,12 @@ TEST(KillByImageName, EndsScriptsByTheirNameAndTellsLongNamesApart) {
         make_executable_script(dir / name,
                                "mkfifo \"$0.fifo\"\ntouch \"$0.mark\"\nread x < \"$0.fifo\"\n");
     }
-    std::atomic<int> finished{0};
+    const std::string names[] = {short_name, long_name, long_twin};
+    RunResult results[3];
     std::vector<std::thread> runners;
-    for (const std::string& name : {short_name, long_name, long_twin}) {
-        runners.emplace_back([&, name] {
-            run_program({(dir / name).string()}, {.time_limit_ms = 90000});
-            ++finished;
+    for (int i = 0; i < 3; ++i) {
+        runners.emplace_back([&, i] {
+            results[i] = run_program({(dir / names[i]).string()}, {.time_limit_ms = 90000});
         });
     }
     ASSERT_TRUE(wait_until([&] {
@@ -240,11 +244,19 @@ TEST(KillByImageName, EndsScriptsByTheirNameAndTellsLongNamesApart) {
     }));
     EXPECT_TRUE(kill_processes_by_name(short_name));
     EXPECT_TRUE(kill_processes_by_name(long_name));
-    EXPECT_TRUE(wait_until([&] { return finished == 2; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(finished, 2) << "the process with the same first 15 bytes was ended too";
-    EXPECT_TRUE(kill_processes_by_name(long_twin));
+    // The twin with the same first 15 bytes outlived both: let go now, it ends by itself. Its
+    // pipe opens for writing only while it is there to read.
+    const std::string twin_fifo = (dir / (long_twin + ".fifo")).string();
+    UniqueFd release;
+    EXPECT_TRUE(wait_until([&] {
+        release.reset(::open(twin_fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+        return release.valid() && ::write(release.get(), "go\n", 3) == 3;
+    })) << "the twin was ended too";
+    release.reset();
     for (std::thread& runner : runners) runner.join();
+    EXPECT_EQ(results[0].exit_code, 128u + SIGKILL);
+    EXPECT_EQ(results[1].exit_code, 128u + SIGKILL);
+    EXPECT_EQ(results[2].exit_code, 0u);
 }
 
 // The engine's tunnel program must end with the engine, even one killed outright: the child

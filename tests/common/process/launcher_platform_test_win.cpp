@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "common/process/command_line.h"
 #include "common/process/launcher.h"
+#include "common/process/quoted_command_line.h"
 #include "tests/common/process/child_program.h"
 #include "tests/support/test_support.h"
 

@@ -75,11 +75,17 @@ int main(int argc, char** argv) {
     if (mode == "cat") return copy_stdin();
     if (mode == "exit") return static_cast<int>(value);
     if (mode == "spew") return spew(value);
-    if (mode == "sleep" || mode == "mark-sleep") {
-        // "mark-sleep MS PATH" tells the test it runs before it sleeps.
-        if (mode == "mark-sleep" && leave_mark(argc > 3 ? argv[3] : nullptr) != 0) return 4;
+    if (mode == "sleep") {
         std::this_thread::sleep_for(std::chrono::milliseconds(value));
         return 0;
+    }
+    if (mode == "mark-wait") {
+        // "mark-wait MARK GO" tells the test it runs, waits until the test makes GO, and then
+        // leaves MARK.ended: what it does only if nothing ended it first.
+        if (argc < 4 || leave_mark(argv[2]) != 0) return 4;
+        while (!std::filesystem::exists(argv[3]))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return leave_mark((std::string(argv[2]) + ".ended").c_str());
     }
     return 99;
 }

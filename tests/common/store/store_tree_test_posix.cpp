@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -11,7 +10,6 @@
 #include "common/store/store.h"
 #include "common/store/store_admin.h"
 #include "common/store/store_tree_posix.h"
-#include "tests/support/concurrency_check.h"
 #include "tests/support/store_fixture.h"
 
 namespace quietway {
@@ -231,43 +229,6 @@ TEST_F(StoreTreeTest, OrderComparesNamesInUpperCase) {
 TEST_F(StoreTreeTest, TheRootDefaultsToTheSystemDirectory) {
     testing::ScopedEnv unset(kRegistryEnv, "");
     EXPECT_EQ(store_tree::root_directory(), "/var/lib/quietway/registry");
-}
-
-// Several processes replace the same values while this one reads them: every read must give
-// one whole written value.
-TEST_F(StoreTreeTest, ReadersSeeWholeValuesWhileProcessesWrite) {
-    constexpr int kWriters = 4;
-    constexpr int kWritesEach = 400;
-    const Names texts = testing::writer_texts(kWriters);
-    ASSERT_TRUE(create_reg_string(RootKey::local_machine, kApp, "shared", texts[0]));
-
-    std::vector<pid_t> children;
-    for (int w = 0; w < kWriters; ++w) {
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            bool all_written = true;
-            for (int i = 0; i < kWritesEach; ++i)
-                all_written &= write_reg_string(kApp, "shared", texts[static_cast<size_t>(w)]);
-            ::_exit(all_written ? 0 : 1);
-        }
-        children.push_back(child);
-    }
-    testing::ReadTally tally;
-    auto any_running = [&] {
-        for (pid_t& child : children) {
-            int status = 0;
-            if (child > 0 && ::waitpid(child, &status, WNOHANG) == child) {
-                EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-                child = 0;
-            }
-        }
-        return std::any_of(children.begin(), children.end(), [](pid_t c) { return c > 0; });
-    };
-    while (any_running()) tally.read(kApp, "shared", texts);
-    EXPECT_EQ(tally.failed, 0) << "of " << tally.reads << " reads";
-    EXPECT_EQ(tally.torn, 0) << "of " << tally.reads << " reads";
-    EXPECT_GT(tally.reads, 0);
 }
 
 }  // namespace

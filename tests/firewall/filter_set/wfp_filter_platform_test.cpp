@@ -1,20 +1,21 @@
-// The filter set on WFP: the exact objects it hands to the engine (through a recording
-// stand-in), and the real engine's failure path as Wine shows it.
+// The WFP platform: each call of the filter set turned into the exact WFP objects (through a
+// recording stand-in), and the real engine's failure path as Wine shows it. What the set is
+// made of is the portable test's business.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "firewall/filter_set/wfp_filter_platform_win.h"
-#include "firewall/filter_set/wfp_firewall.h"
 #include "tests/firewall/support/recording_wfp_api_win.h"
 #include "tests/support/log_capture.h"
 
 namespace quietway {
 namespace {
 
-using testing::FakeAdapter;
 using testing::LogCapture;
 using testing::RecordedFilter;
 using testing::RecordingWfpApi;
@@ -28,15 +29,10 @@ GUID documented(const char* text) {
     return guid;
 }
 
-void expect_plain(const RecordedFilter& filter) {
-    EXPECT_TRUE(same(filter.filter_key, GUID{}));
-    EXPECT_FALSE(filter.has_description);
-    EXPECT_EQ(filter.flags, 0u);
-    EXPECT_FALSE(filter.has_provider);
-    EXPECT_EQ(filter.provider_data_size, 0u);
-    EXPECT_EQ(filter.raw_context, 0u);
-    EXPECT_FALSE(filter.has_security_descriptor);
-    EXPECT_TRUE(same(filter.sublayer, RecordingWfpApi::kSublayerKey));
+SublayerKey recorded_key() {
+    SublayerKey key;
+    std::memcpy(key.bytes, &RecordingWfpApi::kSublayerKey, sizeof key.bytes);
+    return key;
 }
 
 TEST(WfpConstants, MatchTheirDocumentedValues) {
@@ -53,26 +49,118 @@ TEST(WfpConstants, MatchTheirDocumentedValues) {
     EXPECT_EQ(FWPM_SESSION_FLAG_DYNAMIC, 1u);
 }
 
-class WfpObjectsTest : public ::testing::Test {
-protected:
-    WfpObjectsTest() : platform_(api_) {
-        api_.adapters = {{"Intel(R) Ethernet Connection", 3},
-                         {"TAP-Windows Adapter V9", 5},
-                         {"Viscosity Virtual Adapter #2", 9}};
+const char* name_of(const GUID& key) {
+    const std::pair<GUID, const char*> names[] = {{FWPM_LAYER_ALE_AUTH_CONNECT_V4, "v4"},
+                                                  {FWPM_LAYER_ALE_AUTH_CONNECT_V6, "v6"},
+                                                  {FWPM_CONDITION_IP_LOCAL_INTERFACE, "interface"},
+                                                  {FWPM_CONDITION_IP_LOCAL_ADDRESS, "local"},
+                                                  {FWPM_CONDITION_IP_REMOTE_ADDRESS, "remote"}};
+    for (const auto& [guid, name] : names) {
+        if (same(guid, key)) return name;
     }
+    return "?";
+}
+
+std::string value_of(const testing::RecordedCondition& c) {
+    char text[64] = "?";
+    if (c.match == FWP_MATCH_EQUAL && c.type == FWP_UINT64) {
+        std::snprintf(text, sizeof text, "=%llx", static_cast<unsigned long long>(c.uint64));
+    } else if (c.match == FWP_MATCH_RANGE && c.type == FWP_RANGE_TYPE && c.low_type == FWP_UINT32 &&
+               c.high_type == FWP_UINT32) {
+        std::snprintf(text, sizeof text, "=%08x-%08x", c.low, c.high);
+    } else if (c.match == FWP_MATCH_EQUAL && c.type == FWP_V4_ADDR_MASK) {
+        std::snprintf(text, sizeof text, "=%08x/%08x", c.v4_address, c.v4_mask);
+    }
+    return text;
+}
+
+// A recorded filter in words: layer, action, weight and conditions; "extra" when anything
+// else is set (key, description, flags, provider, context or security descriptor).
+std::string describe(const RecordedFilter& f) {
+    std::string text = name_of(f.layer);
+    text += f.action == FWP_ACTION_BLOCK    ? " block"
+            : f.action == FWP_ACTION_PERMIT ? " permit"
+                                            : " ?";
+    text += f.weight_type == FWP_UINT8   ? " w" + std::to_string(f.weight)
+            : f.weight_type == FWP_EMPTY ? " w-"
+                                         : " w?";
+    for (const testing::RecordedCondition& c : f.conditions) {
+        text += std::string(" ") + name_of(c.field) + value_of(c);
+    }
+    if (!same(f.filter_key, GUID{}) || f.has_description || f.flags != 0 || f.has_provider ||
+        f.provider_data_size != 0 || f.raw_context != 0 || f.has_security_descriptor)
+        text += " extra";
+    return text;
+}
+
+class WfpPlatformTest : public ::testing::Test {
+protected:
+    WfpPlatformTest() : platform_(api_) {}
 
     LogCapture log_;
     RecordingWfpApi api_;
     WfpFilterPlatform platform_;
+    EngineHandle engine_ = RecordingWfpApi::kEngine;
 };
 
-TEST_F(WfpObjectsTest, StartHandsTheEngineExactlyTheFilterSetObjects) {
-    WfpFirewall firewall(platform_);
-    firewall.AddPermitIP("203.0.113.7", kPermitRemoteAddress);
-    firewall.AddPermitIP("127.0.0.1", kPermitLocalAddress);
-    ASSERT_TRUE(firewall.StartFirewall()) << log_.text();
+// A filter of the sublayer; weight -1: the platform chooses. `value` is the interface LUID or
+// the address, `high` a range's high bound.
+FilterRecord filter(FilterLayer layer, FilterAction action, int weight,
+                    FilterField field = FilterField::none, FilterMatch match = FilterMatch::equal,
+                    uint64_t value = 0, uint32_t high = 0) {
+    const bool weighted = weight >= 0;
+    return {L"QuietwayFirewall",
+            recorded_key(),
+            layer,
+            field,
+            match,
+            value,
+            static_cast<uint32_t>(value),
+            high,
+            action,
+            weighted,
+            static_cast<uint8_t>(weighted ? weight : 0)};
+}
 
-    // A dynamic session, opened locally with Windows authentication.
+// Every kind of filter of the set, one at a time.
+TEST_F(WfpPlatformTest, EachFilterBecomesOneWfpFilterOfTheSublayer) {
+    constexpr auto v4 = FilterLayer::connect_v4;
+    constexpr auto v6 = FilterLayer::connect_v6;
+    constexpr auto block = FilterAction::block;
+    constexpr auto permit = FilterAction::permit;
+    constexpr auto local = FilterField::local_address;
+    constexpr auto remote = FilterField::remote_address;
+    constexpr auto equal = FilterMatch::equal;
+    constexpr auto range = FilterMatch::range;
+    const std::pair<FilterRecord, const char*> cases[] = {
+        {filter(v4, block, 0), "v4 block w0"},
+        {filter(v6, block, 0), "v6 block w0"},
+        {filter(v6, permit, -1, FilterField::local_interface, equal, 0x0006000000000005),
+         "v6 permit w- interface=6000000000005"},
+        {filter(v4, permit, 15, local, range, 0x0A000000, 0x0A00FEFF),
+         "v4 permit w15 local=0a000000-0a00feff"},
+        {filter(v4, permit, 15, remote, range, 0xC0A80001, 0xC0A8FEFF),
+         "v4 permit w15 remote=c0a80001-c0a8feff"},
+        {filter(v4, permit, 15, remote, equal, 0xCB007107),
+         "v4 permit w15 remote=cb007107/ffffffff"},
+        {filter(v4, permit, 15, local, equal, 0x7F000001), "v4 permit w15 local=7f000001/ffffffff"},
+    };
+    for (const auto& [record, expected] : cases) {
+        SCOPED_TRACE(expected);
+        uint64_t id = 0;
+        ASSERT_EQ(platform_.add_filter(engine_, record, id), 0u);
+        const RecordedFilter& added = api_.filters.back();
+        EXPECT_EQ(describe(added), expected);
+        EXPECT_EQ(added.name, L"QuietwayFirewall");
+        EXPECT_TRUE(same(added.sublayer, RecordingWfpApi::kSublayerKey));
+        EXPECT_EQ(id, added.id);
+    }
+}
+
+TEST_F(WfpPlatformTest, TheEngineIsADynamicSessionOpenedLocally) {
+    EngineHandle engine = nullptr;
+    ASSERT_EQ(platform_.open_engine(engine), 0u);
+    EXPECT_EQ(engine, RecordingWfpApi::kEngine);
     EXPECT_EQ(api_.server_name, nullptr);
     EXPECT_EQ(api_.authn_service, static_cast<UINT32>(RPC_C_AUTHN_WINNT));
     EXPECT_FALSE(api_.had_auth_identity);
@@ -81,217 +169,126 @@ TEST_F(WfpObjectsTest, StartHandsTheEngineExactlyTheFilterSetObjects) {
     expected_session.flags = FWPM_SESSION_FLAG_DYNAMIC;
     EXPECT_EQ(std::memcmp(&api_.session, &expected_session, sizeof expected_session), 0);
 
+    EXPECT_EQ(platform_.close_engine(engine), 0u);
+    EXPECT_EQ(api_.closed_engines, std::vector<HANDLE>{RecordingWfpApi::kEngine});
+}
+
+TEST_F(WfpPlatformTest, TheSublayerIsAddedAsGivenAndDeletedByItsKey) {
+    SublayerKey key;
+    ASSERT_TRUE(platform_.create_sublayer_key(key));
+    EXPECT_EQ(key, recorded_key());
+    ASSERT_EQ(
+        platform_.add_sublayer(engine_, {key, L"QuietwayFirewall", L"Its description", 0, 0x100}),
+        0u);
     ASSERT_EQ(api_.sublayers.size(), 1u);
     const testing::RecordedSublayer& sublayer = api_.sublayers[0];
     EXPECT_TRUE(same(sublayer.key, RecordingWfpApi::kSublayerKey));
     EXPECT_EQ(sublayer.name, L"QuietwayFirewall");
-    EXPECT_EQ(sublayer.description, L"QuietwayFirewall");
+    EXPECT_EQ(sublayer.description, L"Its description");
     EXPECT_EQ(sublayer.flags, 0);
     EXPECT_EQ(sublayer.weight, 0x100);
     EXPECT_FALSE(sublayer.has_provider);
     EXPECT_FALSE(sublayer.has_security_descriptor);
 
-    const std::vector<RecordedFilter>& filters = api_.filters;
-    ASSERT_EQ(filters.size(), 10u);
-    for (const RecordedFilter& filter : filters) expect_plain(filter);
-
-    for (int i : {0, 1}) {
-        EXPECT_EQ(filters[i].name, L"QuietwayFirewall");
-        EXPECT_TRUE(same(filters[i].layer,
-                         i == 0 ? FWPM_LAYER_ALE_AUTH_CONNECT_V4 : FWPM_LAYER_ALE_AUTH_CONNECT_V6));
-        EXPECT_EQ(filters[i].condition_count, 0u);
-        EXPECT_EQ(filters[i].action, static_cast<FWP_ACTION_TYPE>(FWP_ACTION_BLOCK));
-        EXPECT_EQ(filters[i].weight_type, FWP_UINT8);
-        EXPECT_EQ(filters[i].weight, 0);
-    }
-
-    const UINT64 luids[] = {RecordingWfpApi::luid_of(5), RecordingWfpApi::luid_of(5),
-                            RecordingWfpApi::luid_of(9), RecordingWfpApi::luid_of(9)};
-    for (int i = 0; i < 4; ++i) {
-        const RecordedFilter& adapter = filters[2 + i];
-        EXPECT_EQ(adapter.name, L"QuietwayFirewall");
-        EXPECT_TRUE(same(adapter.layer, i % 2 == 0 ? FWPM_LAYER_ALE_AUTH_CONNECT_V4
-                                                   : FWPM_LAYER_ALE_AUTH_CONNECT_V6));
-        EXPECT_EQ(adapter.weight_type, FWP_EMPTY);
-        EXPECT_EQ(adapter.action, static_cast<FWP_ACTION_TYPE>(FWP_ACTION_PERMIT));
-        ASSERT_EQ(adapter.condition_count, 1u);
-        EXPECT_TRUE(same(adapter.conditions[0].field, FWPM_CONDITION_IP_LOCAL_INTERFACE));
-        EXPECT_EQ(adapter.conditions[0].match, FWP_MATCH_EQUAL);
-        EXPECT_EQ(adapter.conditions[0].type, FWP_UINT64);
-        EXPECT_EQ(adapter.conditions[0].uint64, luids[i]);
-    }
-
-    const GUID range_fields[] = {FWPM_CONDITION_IP_LOCAL_ADDRESS, FWPM_CONDITION_IP_REMOTE_ADDRESS};
-    const UINT32 range_bounds[][2] = {{0x0A000000, 0x0A00FEFF}, {0xC0A80001, 0xC0A8FEFF}};
-    for (int i = 0; i < 2; ++i) {
-        const RecordedFilter& range = filters[6 + i];
-        EXPECT_EQ(range.name, L"Quietway filter to permit traffic from local vpn IPs range ...");
-        EXPECT_TRUE(same(range.layer, FWPM_LAYER_ALE_AUTH_CONNECT_V4));
-        EXPECT_EQ(range.weight_type, FWP_UINT8);
-        EXPECT_EQ(range.weight, 15);
-        EXPECT_EQ(range.action, static_cast<FWP_ACTION_TYPE>(FWP_ACTION_PERMIT));
-        ASSERT_EQ(range.condition_count, 1u);
-        EXPECT_TRUE(same(range.conditions[0].field, range_fields[i]));
-        EXPECT_EQ(range.conditions[0].match, FWP_MATCH_RANGE);
-        EXPECT_EQ(range.conditions[0].type, FWP_RANGE_TYPE);
-        EXPECT_EQ(range.conditions[0].low_type, FWP_UINT32);
-        EXPECT_EQ(range.conditions[0].low, range_bounds[i][0]);
-        EXPECT_EQ(range.conditions[0].high_type, FWP_UINT32);
-        EXPECT_EQ(range.conditions[0].high, range_bounds[i][1]);
-    }
-
-    const GUID permit_fields[] = {FWPM_CONDITION_IP_REMOTE_ADDRESS,
-                                  FWPM_CONDITION_IP_LOCAL_ADDRESS};
-    const UINT32 permit_addresses[] = {0xCB007107, 0x7F000001};
-    for (int i = 0; i < 2; ++i) {
-        const RecordedFilter& permit = filters[8 + i];
-        EXPECT_EQ(permit.name, L"Quietway filter to permit traffic to ...");
-        EXPECT_TRUE(same(permit.layer, FWPM_LAYER_ALE_AUTH_CONNECT_V4));
-        EXPECT_EQ(permit.weight_type, FWP_UINT8);
-        EXPECT_EQ(permit.weight, 15);
-        EXPECT_EQ(permit.action, static_cast<FWP_ACTION_TYPE>(FWP_ACTION_PERMIT));
-        ASSERT_EQ(permit.condition_count, 1u);
-        EXPECT_TRUE(same(permit.conditions[0].field, permit_fields[i]));
-        EXPECT_EQ(permit.conditions[0].match, FWP_MATCH_EQUAL);
-        EXPECT_EQ(permit.conditions[0].type, FWP_V4_ADDR_MASK);
-        EXPECT_EQ(permit.conditions[0].v4_address, permit_addresses[i]);
-        EXPECT_EQ(permit.conditions[0].v4_mask, 0xFFFFFFFFu);
-    }
-    EXPECT_TRUE(log_.contains("Found 2 TAP adapters\n"));
-
-    // All of it in one read-write transaction of the session.
-    std::vector<std::string> sequence = {"begin 0", "add sublayer"};
-    sequence.insert(sequence.end(), 10, "add filter");
-    sequence.push_back("commit");
-    EXPECT_EQ(api_.sequence, sequence);
-    EXPECT_EQ(api_.committed_filters.size(), 10u);
-}
-
-TEST_F(WfpObjectsTest, AFailedAddAbortsTheTransactionAndCommitsNothing) {
-    api_.failing_filter_add = 3;  // the second adapter filter
-    WfpFirewall firewall(platform_);
-    firewall.AddPermitIP("203.0.113.7", kPermitRemoteAddress);
-    EXPECT_FALSE(firewall.StartFirewall());
-    EXPECT_EQ(firewall.start_status(), static_cast<DWORD>(FWP_E_INVALID_PARAMETER));
-    EXPECT_TRUE(
-        log_.contains_in_order({"FwpmFilterAdd0 failed with error: 2150760501",
-                                "AddRemoveTapFilter2 failed", "AddRemovePermitIPsFilter ok"}))
-        << log_.text();
-    // Every add is still tried, then the transaction is abandoned.
-    std::vector<std::string> sequence = {"begin 0", "add sublayer"};
-    sequence.insert(sequence.end(), 9, "add filter");
-    sequence.push_back("abort");
-    EXPECT_EQ(api_.sequence, sequence);
-    EXPECT_TRUE(api_.committed_filters.empty());
-
-    // Nothing was made, so nothing is deleted; the session still closes.
-    EXPECT_FALSE(firewall.StopFirewall());
-    EXPECT_TRUE(api_.deleted_filters.empty());
-    EXPECT_TRUE(api_.deleted_sublayers.empty());
-    EXPECT_EQ(api_.closed_engines, std::vector<HANDLE>{RecordingWfpApi::kEngine});
-}
-
-TEST_F(WfpObjectsTest, StopRemovesTheSameObjectsAndClosesTheSession) {
-    WfpFirewall firewall(platform_);
-    firewall.AddPermitIP("203.0.113.7", kPermitRemoteAddress);
-    ASSERT_TRUE(firewall.StartFirewall());
-    ASSERT_TRUE(firewall.StopFirewall());
-
-    std::vector<UINT64> added;
-    for (const RecordedFilter& filter : api_.filters) added.push_back(filter.id);
-    EXPECT_EQ(api_.deleted_filters, added);
+    EXPECT_EQ(platform_.delete_sublayer(engine_, key), 0u);
     ASSERT_EQ(api_.deleted_sublayers.size(), 1u);
     EXPECT_TRUE(same(api_.deleted_sublayers[0], RecordingWfpApi::kSublayerKey));
-    EXPECT_EQ(api_.closed_engines, std::vector<HANDLE>{RecordingWfpApi::kEngine});
 }
 
-TEST_F(WfpObjectsTest, AdapterListIsReadIntoAHeapBufferOfTheSizeAskedFor) {
-    api_.failing_luid_index = 9;  // its LUID cannot be found: skipped
-    WfpFirewall firewall(platform_);
-    ASSERT_TRUE(firewall.StartFirewall());
-    const ULONG needed = static_cast<ULONG>(3 * sizeof(IP_ADAPTER_INFO));
+TEST_F(WfpPlatformTest, SublayerKeyThatCannotBeCreatedIsRefused) {
+    api_.uuid_status = RPC_S_UUID_NO_ADDRESS;
+    SublayerKey key;
+    EXPECT_FALSE(platform_.create_sublayer_key(key));
+    EXPECT_TRUE(log_.contains("UuidCreate failed with error: ")) << log_.text();
+}
+
+// A read-write transaction of the session; what is added in it exists once it commits.
+TEST_F(WfpPlatformTest, TransactionsAndDeletionsReachTheEngineAsCalled) {
+    uint64_t id = 0;
+    ASSERT_EQ(platform_.begin_transaction(engine_), 0u);
+    ASSERT_EQ(platform_.add_filter(engine_, FilterRecord{}, id), 0u);
+    EXPECT_TRUE(api_.committed_filters.empty());
+    ASSERT_EQ(platform_.commit_transaction(engine_), 0u);
+    EXPECT_EQ(api_.committed_filters, std::vector<UINT64>{id});
+    ASSERT_EQ(platform_.begin_transaction(engine_), 0u);
+    ASSERT_EQ(platform_.abort_transaction(engine_), 0u);
+    EXPECT_EQ(api_.sequence,
+              (std::vector<std::string>{"begin 0", "add filter", "commit", "begin 0", "abort"}));
+
+    EXPECT_EQ(platform_.delete_filter(engine_, id), 0u);
+    EXPECT_EQ(api_.deleted_filters, std::vector<UINT64>{id});
+}
+
+TEST_F(WfpPlatformTest, AFailedCallIsLoggedAndAnswersItsError) {
+    api_.failing_filter_add = 0;
+    uint64_t id = 0;
+    EXPECT_EQ(platform_.add_filter(engine_, FilterRecord{}, id),
+              static_cast<uint32_t>(FWP_E_INVALID_PARAMETER));
+    EXPECT_EQ(id, 0u);
+    EXPECT_TRUE(log_.contains("FwpmFilterAdd0 failed with error: 2150760501")) << log_.text();
+    EXPECT_EQ(platform_.commit_transaction(engine_),
+              static_cast<uint32_t>(FWP_E_NO_TXN_IN_PROGRESS));
+    EXPECT_TRUE(log_.contains("FwpmTransactionCommit0 failed with error: ")) << log_.text();
+}
+
+TEST_F(WfpPlatformTest, VpnAdaptersAreFoundByDescriptionInAHeapBufferOfTheSizeAskedFor) {
+    api_.adapters = {{"Intel(R) Ethernet Connection", 3},
+                     {"TAP-Windows Adapter V9", 5},
+                     {"Viscosity Virtual Adapter #2", 9},
+                     {"TAP-Windows Adapter V9 #2", 11}};
+    api_.failing_luid_index = 11;  // its LUID cannot be found: skipped
+    std::vector<uint64_t> luids;
+    ASSERT_EQ(platform_.find_vpn_adapters(luids), 0u);
+    EXPECT_EQ(luids,
+              (std::vector<uint64_t>{RecordingWfpApi::luid_of(5), RecordingWfpApi::luid_of(9)}));
+    const ULONG needed = static_cast<ULONG>(4 * sizeof(IP_ADAPTER_INFO));
     EXPECT_EQ(api_.adapter_query_sizes, (std::vector<ULONG>{648, needed}));
     EXPECT_EQ(api_.allocations, (std::vector<size_t>{648, needed}));
     EXPECT_EQ(api_.frees, 2);
-    EXPECT_TRUE(log_.contains("Found 1 TAP adapters\n"));
-    EXPECT_EQ(firewall.adapter_filter_ids().size(), 2u);
 }
 
-TEST_F(WfpObjectsTest, FailedAllocationFailsTheStart) {
-    api_.failing_alloc = 1;
-    WfpFirewall firewall(platform_);
-    EXPECT_FALSE(firewall.StartFirewall());
+TEST_F(WfpPlatformTest, FailedAllocationFailsTheAdapterSearch) {
+    api_.adapters = {{"TAP-Windows Adapter V9", 5}, {"TAP-Windows Adapter V9 #2", 6}};
+    api_.failing_alloc = 1;  // the one of the size asked for
+    std::vector<uint64_t> luids;
+    EXPECT_EQ(platform_.find_vpn_adapters(luids), static_cast<uint32_t>(ERROR_NOT_ENOUGH_MEMORY));
+    EXPECT_TRUE(luids.empty());
     EXPECT_TRUE(log_.contains("Error allocating memory needed to call GetAdaptersinfo"));
-    EXPECT_FALSE(log_.contains("No TAP adapters found!"));
-    EXPECT_FALSE(api_.engine_opened);
     EXPECT_EQ(api_.frees, 1);
 }
 
-TEST_F(WfpObjectsTest, FailedAdapterQueryMeansNoAdapters) {
+TEST_F(WfpPlatformTest, FailedAdapterQueryMeansNoAdapters) {
+    api_.adapters = {{"TAP-Windows Adapter V9", 5}};
     api_.adapters_status = ERROR_NO_DATA;
-    WfpFirewall firewall(platform_);
-    EXPECT_FALSE(firewall.StartFirewall());
-    EXPECT_TRUE(log_.contains_in_order(
-        {"GetAdaptersInfo failed with error: 232\n", "No TAP adapters found!"}));
-    EXPECT_FALSE(api_.engine_opened);
+    std::vector<uint64_t> luids;
+    EXPECT_EQ(platform_.find_vpn_adapters(luids), 0u);
+    EXPECT_TRUE(luids.empty());
+    EXPECT_TRUE(log_.contains("GetAdaptersInfo failed with error: 232\n")) << log_.text();
 }
 
-TEST_F(WfpObjectsTest, SublayerKeyThatCannotBeCreatedAddsNoSublayer) {
-    api_.uuid_status = RPC_S_UUID_NO_ADDRESS;
-    WfpFirewall firewall(platform_);
-    EXPECT_FALSE(firewall.StartFirewall());
-    EXPECT_TRUE(api_.sublayers.empty());
-    EXPECT_FALSE(log_.contains("firewall interface binded"));
-}
-
-// The system's own calls, with one TAP adapter made up so that the engine is reached.
-class SystemCallsWithATapAdapter : public SystemWfpApi {
-public:
-    ULONG get_adapters_info(IP_ADAPTER_INFO* info, ULONG* size) override {
-        if (*size < sizeof(IP_ADAPTER_INFO)) {
-            *size = sizeof(IP_ADAPTER_INFO);
-            return ERROR_BUFFER_OVERFLOW;
-        }
-        std::memset(info, 0, sizeof *info);
-        std::strcpy(info->Description, "TAP-Windows Adapter V9 #3");
-        info->Index = 1;
-        return NO_ERROR;
-    }
-    DWORD convert_interface_index_to_luid(NET_IFINDEX, NET_LUID* luid) override {
-        luid->Value = 0x0006000000000001ull;
-        return NO_ERROR;
-    }
-};
-
-TEST(WfpSystem, WithoutATapAdapterNothingIsInstalled) {
+// The system's own calls, as Wine answers them: an adapter list without a TAP adapter, and
+// an engine that does not open.
+TEST(WfpSystem, TheAdapterListIsReadWithoutError) {
     LogCapture log;
-    WfpFirewall firewall;
-    firewall.AddPermitIP("127.0.0.1", kPermitLocalAddress);
-    if (!firewall.StartFirewall()) {
-        EXPECT_TRUE(log.contains("No TAP adapters found!")) << log.text();
-        EXPECT_FALSE(log.contains("firewall interface created"));
-        EXPECT_FALSE(firewall.engine_open());
-    } else {
-        GTEST_SKIP() << "this machine has a TAP adapter and a working filter engine";
-    }
+    WfpFilterPlatform platform;
+    std::vector<uint64_t> luids;
+    EXPECT_EQ(platform.find_vpn_adapters(luids), 0u);
+    EXPECT_FALSE(log.contains("GetAdaptersinfo")) << log.text();
+    EXPECT_FALSE(log.contains("GetAdaptersInfo failed")) << log.text();
 }
 
-TEST(WfpSystem, EngineThatCannotOpenFailsTheStart) {
+TEST(WfpSystem, EngineThatCannotOpenIsLogged) {
     LogCapture log;
-    SystemCallsWithATapAdapter api;
-    WfpFilterPlatform platform(api);
-    WfpFirewall firewall(platform);
-    firewall.AddPermitIP("127.0.0.1", kPermitLocalAddress);
-    const bool started = firewall.StartFirewall();
-    if (log.contains("firewall interface created")) {
+    WfpFilterPlatform platform;
+    EngineHandle engine = nullptr;
+    const uint32_t status = platform.open_engine(engine);
+    if (status == 0) {
+        platform.close_engine(engine);
         GTEST_SKIP() << "this machine has a working filter engine";
     }
-    EXPECT_FALSE(started);
-    EXPECT_TRUE(
-        log.contains_in_order({"Found 1 TAP adapters\n", "FwpmEngineOpen0 failed with error: "}))
+    EXPECT_EQ(engine, nullptr);
+    EXPECT_TRUE(log.contains("FwpmEngineOpen0 failed with error: " + std::to_string(status)))
         << log.text();
-    EXPECT_FALSE(firewall.engine_open());
-    EXPECT_FALSE(firewall.StopFirewall());
 }
 
 }  // namespace

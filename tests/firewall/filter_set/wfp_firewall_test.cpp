@@ -104,9 +104,13 @@ TEST_F(WfpFirewallTest, StartBuildsTheWholeSetInOrder) {
     }
     ASSERT_EQ(described, expected);
 
-    // Each permit entry remembers the id of its own filter.
+    // Each permit entry remembers the id of its own filter, the two adapters two ids each; the
+    // adapter list is emptied once their filters are made.
     EXPECT_EQ(firewall.permit_list().front().filter_id, added[8].id);
     EXPECT_EQ(firewall.permit_list().back().filter_id, added[9].id);
+    EXPECT_EQ(firewall.adapter_filter_ids(),
+              (std::vector<uint64_t>{added[2].id, added[3].id, added[4].id, added[5].id}));
+    EXPECT_TRUE(firewall.adapter_luids().empty());
 
     EXPECT_TRUE(log_.contains_in_order(
         {"Found 2 TAP adapters\n", "firewall interface created", "firewall interface binded",
@@ -121,13 +125,6 @@ TEST_F(WfpFirewallTest, StartBuildsTheWholeSetInOrder) {
          "AddRemoveTapFilter2 ok", "AddRemovePermitRangeIPsFilter ok",
          "AddRemovePermitIPsFilter ok"}))
         << log_.text();
-}
-
-TEST_F(WfpFirewallTest, TwoAdaptersGiveFourFiltersAndTheLuidListIsEmptiedAfterwards) {
-    WfpFirewall firewall(platform_);
-    ASSERT_TRUE(firewall.StartFirewall());
-    EXPECT_EQ(firewall.adapter_filter_ids().size(), 4u);
-    EXPECT_TRUE(firewall.adapter_luids().empty());
 }
 
 TEST_F(WfpFirewallTest, AddressesThatDoNotParseGetNoFilter) {

@@ -3,7 +3,9 @@
 #include <pty.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "common/log/rotating_log.h"
@@ -49,6 +51,17 @@ protected:
             std::vector<std::string>{"ip", "netns", "exec", net_.client(), FIREWALL_PROGRAM_PATH},
             testing::ChildOptions{.input = input});
     }
+    // The program has reached its wait for a stop, where only a signal or a key ends it: it
+    // then holds a signal descriptor.
+    static bool waits_for_stop(const testing::ChildProcess& program) {
+        std::error_code error;
+        const std::filesystem::path fds = "/proc/" + std::to_string(program.pid()) + "/fd";
+        for (const auto& fd : std::filesystem::directory_iterator(fds, error)) {
+            if (std::filesystem::read_symlink(fd.path(), error) == "anon_inode:[signalfd]")
+                return true;
+        }
+        return false;
+    }
     bool connects(const char* address) {
         NetnsScope client(net_.client());
         return tcp_connects(address, kPort);
@@ -68,7 +81,7 @@ TEST_F(FirewallProgramLab, HoldsTheSwitchWithoutInputAndLeavesNothingWhenKilled)
         << log_text();
 
     // Standard input is /dev/null and already at its end: the program keeps holding.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(wait_until([&] { return waits_for_stop(*program); }));
     EXPECT_TRUE(program->running());
     ASSERT_EQ(net_.client_tables().size(), 1u);
     EXPECT_TRUE(connects("10.99.0.1"));
@@ -103,7 +116,7 @@ TEST_F(FirewallProgramLab, AKeyPressOnItsTerminalEndsIt) {
     close(program_side);
     ASSERT_TRUE(wait_until([&] { return logged("Firewall started successfully..."); }))
         << log_text();
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(wait_until([&] { return waits_for_stop(*program); }));
     EXPECT_TRUE(program->running());
     ASSERT_FALSE(connects("10.99.0.3"));
 

@@ -66,7 +66,6 @@ public:
         0x11223344, 0x5566, 0x4788, {0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff, 0x01}};
 
     // Answers.
-    DWORD open_status = ERROR_SUCCESS;
     RPC_STATUS uuid_status = RPC_S_OK;
     std::vector<FakeAdapter> adapters;
     ULONG adapters_status = NO_ERROR;  // of the call with a large enough buffer
@@ -76,7 +75,6 @@ public:
     DWORD filter_add_failure = static_cast<DWORD>(FWP_E_INVALID_PARAMETER);
 
     // Records.
-    bool engine_opened = false;
     const wchar_t* server_name = L"unset";
     UINT32 authn_service = 0;
     bool had_auth_identity = false;
@@ -102,8 +100,6 @@ public:
         authn_service = authn;
         had_auth_identity = identity != nullptr;
         session = *requested;
-        if (open_status != ERROR_SUCCESS) return open_status;
-        engine_opened = true;
         *engine = kEngine;
         return ERROR_SUCCESS;
     }

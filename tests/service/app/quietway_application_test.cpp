@@ -100,15 +100,6 @@ protected:
         return out;
     }
 
-    size_t log_count(const std::string& piece) const {
-        const std::string text = log_.text();
-        size_t count = 0;
-        for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) {
-            ++count;
-        }
-        return count;
-    }
-
     size_t commits() const {
         size_t count = 0;
         for (const PlatformCall& call : platform_.calls)
@@ -175,7 +166,7 @@ TEST_F(EngineTest, ACrashedSessionComesBackWithOneKillSwitchPerConnection) {
     auto app = make_app();
     ASSERT_TRUE(app->init());
     EXPECT_TRUE(log_.contains("Quietway was crashed!!! Restart privacy."));
-    ASSERT_TRUE(wait_until([&] { return log_count("Vpn completed token found") == 2; }));
+    ASSERT_TRUE(wait_until([&] { return log_.count("Vpn completed token found") == 2; }));
     EXPECT_EQ(app->privacy_status(), kPrivacyConnected);
     EXPECT_EQ(stored(kApp, "privacy_status"), 3u);
     ASSERT_EQ(runs().size(), 1u);

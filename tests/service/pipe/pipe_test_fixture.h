@@ -75,14 +75,7 @@ protected:
         if (!channel.read_exact(bytes, kPipeRecordSize)) return std::nullopt;
         return decode_record(bytes);
     }
-    size_t count(const std::string& line) const {
-        const std::string text = log_.text();
-        size_t found = 0;
-        for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) {
-            ++found;
-        }
-        return found;
-    }
+    size_t count(const std::string& line) const { return log_.count(line); }
 
     TempDir dir_;
     LogCapture log_;

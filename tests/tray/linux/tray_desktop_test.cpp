@@ -1,6 +1,6 @@
 // quietway_tray for real on an X display (xvfb-run with a private session bus), beside an
 // XEMBED tray so that its indicator shows as a status icon, against a real pipe server, a
-// temporary store and a loopback HTTP server.
+// temporary store and the vendor's test web server.
 
 #include <sys/stat.h>
 
@@ -14,7 +14,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/store_fixture.h"
 #include "tests/tray/linux/desktop_session.h"
-#include "tests/tray/linux/loopback_http.h"
+#include "tests/updater/vendor/vendor_server.h"
 
 namespace quietway::testing {
 namespace {
@@ -129,7 +129,8 @@ TEST_F(TrayDesktopTest, SecondInstanceExitsWithMinusOne) {
 }
 
 TEST_F(TrayDesktopTest, NotificationPopsUpIsMarkedShownReportedAndOpened) {
-    LoopbackHttp vendor;
+    TempDir site;
+    VendorServer vendor(site.path());
     ASSERT_TRUE(vendor.started());
     const std::string report = "/updater/notifications_list/set_notification_state.php";
     ASSERT_TRUE(create_reg_string(RootKey::local_machine, "SOFTWARE\\Quietway2\\app",

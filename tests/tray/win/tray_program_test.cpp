@@ -1,17 +1,13 @@
-#include <winsock2.h>
-//
 #include <windows.h>
 //
 #include <shellapi.h>
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/store/notification_store.h"
@@ -19,80 +15,13 @@
 #include "tests/service/pipe/pipe_test_fixture.h"
 #include "tests/support/child_process.h"
 #include "tests/support/store_fixture.h"
+#include "tests/updater/vendor/vendor_server.h"
 #include "tray/win/gdiplus_support.h"
 
 namespace quietway::testing {
 namespace {
 
 constexpr UINT kIconMessage = WM_USER + 1;
-
-// A loopback web server that answers every request with 200 "ok" and records request lines.
-class LoopbackWeb {
-public:
-    LoopbackWeb() {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int size = sizeof(address);
-        if (bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-            listen(listener_, 8) != 0 ||
-            getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-            return;
-        }
-        port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this] { serve(); });
-    }
-    ~LoopbackWeb() {
-        closesocket(listener_);
-        if (thread_.joinable()) thread_.join();
-        WSACleanup();
-    }
-    std::string url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(port_) + path;
-    }
-    std::vector<std::string> requests() {
-        std::lock_guard lock(mutex_);
-        return requests_;
-    }
-    bool saw(const std::string& line) {
-        for (const std::string& request : requests()) {
-            if (request == line) return true;
-        }
-        return false;
-    }
-
-private:
-    void serve() {
-        for (;;) {
-            SOCKET client = accept(listener_, nullptr, nullptr);
-            if (client == INVALID_SOCKET) return;
-            std::string head;
-            char buffer[1024];
-            while (head.find("\r\n\r\n") == std::string::npos && head.size() < 8192) {
-                const int got = recv(client, buffer, sizeof(buffer), 0);
-                if (got <= 0) break;
-                head.append(buffer, static_cast<size_t>(got));
-            }
-            {
-                std::lock_guard lock(mutex_);
-                requests_.push_back(head.substr(0, head.find(" HTTP/")));
-            }
-            const char reply[] =
-                "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
-            send(client, reply, sizeof(reply) - 1, 0);
-            closesocket(client);
-        }
-    }
-
-    SOCKET listener_ = INVALID_SOCKET;
-    int port_ = 0;
-    std::thread thread_;
-    std::mutex mutex_;
-    std::vector<std::string> requests_;
-};
 
 std::string windows_path(std::string path) {
     for (char& c : path) {
@@ -133,6 +62,10 @@ protected:
         return found;
     }
     std::string opened() { return read_file(dir_ / "opened.txt"); }
+    bool saw(const std::string& request) const {
+        const std::vector<std::string> requests = web_.requests();
+        return std::find(requests.begin(), requests.end(), request) != requests.end();
+    }
 
     // Leaves a request for the script that runs this program under Xvfb and waits for the
     // screenshot; nothing happens without that script.
@@ -177,7 +110,8 @@ protected:
     ScopedEnv opened_env_;
     RecordingObserver observer_;
     PipeServer server_{observer_};
-    LoopbackWeb web_;
+    TempDir site_;
+    VendorServer web_{site_.path()};
     std::string tray_;
     std::string shot_dir_;
     ChildProcess tray_process_;
@@ -238,9 +172,8 @@ TEST_F(TrayProgramTest, NotificationPopsUpIsMarkedReportedAndOpened) {
 
     // The first check comes 30 s after the start.
     ASSERT_TRUE(wait_until([&] { return state_of("42") == 1; }, std::chrono::seconds(120)));
-    EXPECT_TRUE(wait_until([&] {
-        return web_.saw("GET /set_notification_state.php?account=tester%20one&id=42&state=1");
-    }));
+    EXPECT_TRUE(wait_until(
+        [&] { return saw("GET /set_notification_state.php?account=tester%20one&id=42&state=1"); }));
     HWND popup = nullptr;
     EXPECT_TRUE(wait_until([&] {
         popup = FindWindowExA(nullptr, nullptr, "QuietwayTrayWnd", "");
@@ -261,9 +194,8 @@ TEST_F(TrayProgramTest, NotificationPopsUpIsMarkedReportedAndOpened) {
     PostMessageA(main_window(), kIconMessage, 102, NIN_BALLOONUSERCLICK);
     EXPECT_TRUE(wait_until([&] { return state_of("42") == 2; }));
     EXPECT_TRUE(wait_until([&] { return opened() == "http://127.0.0.1:9/offer?a=1&calc.exe\n"; }));
-    EXPECT_TRUE(wait_until([&] {
-        return web_.saw("GET /set_notification_state.php?account=tester%20one&id=42&state=2");
-    }));
+    EXPECT_TRUE(wait_until(
+        [&] { return saw("GET /set_notification_state.php?account=tester%20one&id=42&state=2"); }));
 }
 
 }  // namespace

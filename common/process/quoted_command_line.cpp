@@ -1,4 +1,4 @@
-#include "common/process/command_line.h"
+#include "common/process/quoted_command_line.h"
 
 namespace quietway {
 namespace {

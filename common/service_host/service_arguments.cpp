@@ -1,4 +1,4 @@
-#include "common/service_host/command_line.h"
+#include "common/service_host/service_arguments.h"
 
 namespace quietway {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "common/process/command_line.h"
+#include "common/process/quoted_command_line.h"
 
 namespace quietway {
 namespace {

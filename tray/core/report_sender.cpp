@@ -1,4 +1,4 @@
-#include "tray/linux/report_sender.h"
+#include "tray/core/report_sender.h"
 
 #include <condition_variable>
 #include <deque>
@@ -13,6 +13,7 @@
 namespace quietway {
 
 struct ReportSender::State {
+    Deliver deliver;
     std::mutex mutex;
     std::condition_variable wake;
     std::deque<std::pair<std::string, int32_t>> queue;
@@ -33,7 +34,7 @@ void run(const std::shared_ptr<ReportSender::State>& state) {
         const auto report = std::move(state->queue.front());
         state->queue.pop_front();
         lock.unlock();
-        report_notification_state(report.first, report.second);
+        state->deliver(report.first, report.second);
         lock.lock();
     }
     state->running = false;
@@ -41,7 +42,10 @@ void run(const std::shared_ptr<ReportSender::State>& state) {
 
 }  // namespace
 
-ReportSender::ReportSender() : state_(std::make_shared<State>()) {
+ReportSender::ReportSender() : ReportSender(report_notification_state) {}
+
+ReportSender::ReportSender(Deliver deliver) : state_(std::make_shared<State>()) {
+    state_->deliver = std::move(deliver);
     state_->running = true;
     try {
         std::thread([state = state_] { run(state); }).detach();

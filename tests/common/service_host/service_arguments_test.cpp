@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "common/service_host/command_line.h"
+#include "common/service_host/service_arguments.h"
 
 namespace quietway {
 namespace {
