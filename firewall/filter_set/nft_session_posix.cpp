@@ -147,7 +147,8 @@ bool NftSession::confirm_rules(const nft::TableListing& listing) {
             return false;
         }
     }
-    // Added rules go to the end of their chain: the batch's are the last ones, in order.
+    // The filters' rules are appended ("add rule"), so the batch's are the last ones of their
+    // chains, in order; every such chain is listed, as its count above includes them.
     for (const BatchRule& rule : batch_rules_) {
         const std::vector<uint64_t>& handles = listing.rules.find(rule.chain)->second;
         const uint64_t handle = handles[handles.size() - to_come[rule.chain]--];
