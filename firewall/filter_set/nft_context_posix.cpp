@@ -47,16 +47,12 @@ std::unique_ptr<NftContext> NftContext::create(uint32_t& error) {
         log("nft output buffers failed with error: %d", static_cast<int>(error));
         return nullptr;
     }
+    nft_ctx_output_set_flags(context, NFT_CTX_OUTPUT_HANDLE);
     error = 0;
     return std::unique_ptr<NftContext>(new NftContext(context));
 }
 
-uint32_t NftContext::run(const std::string& commands, std::string* output, Output form) {
-    unsigned flags = NFT_CTX_OUTPUT_HANDLE;
-    if (form == Output::json) flags |= NFT_CTX_OUTPUT_JSON;
-    if (form == Output::text_echo) flags |= NFT_CTX_OUTPUT_ECHO;
-    nft_ctx_output_set_flags(context_, flags);
-
+uint32_t NftContext::run(const std::string& commands, std::string* output) {
     const int result = nft_run_cmd_from_buffer(context_, commands.c_str());
     // Reading the buffers also resets them for the next command.
     const char* printed = nft_ctx_get_output_buffer(context_);

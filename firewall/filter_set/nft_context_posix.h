@@ -20,13 +20,9 @@ public:
     // Null when the context cannot be created; `error` then holds errno.
     static std::unique_ptr<NftContext> create(uint32_t& error);
 
-    enum class Output { json, text, text_echo };
-
-    // Runs nft commands as one transaction. `output` receives what the commands print, with
-    // handles: JSON or text listings, or with `text_echo` each command as the kernel applied
-    // it. Returns 0 or an errno value; failures are logged.
-    uint32_t run(const std::string& commands, std::string* output = nullptr,
-                 Output form = Output::json);
+    // Runs nft commands as one transaction. `output` receives what the commands print (a
+    // listing, as text with handles). Returns 0 or an errno value; failures are logged.
+    uint32_t run(const std::string& commands, std::string* output = nullptr);
 
 private:
     explicit NftContext(nft_ctx* context) : context_(context) {}

@@ -22,7 +22,7 @@ uint32_t NftFilterPlatform::find_vpn_adapters(std::vector<uint64_t>& luids) {
 
 uint32_t NftFilterPlatform::open_engine(EngineHandle& engine) {
     std::unique_ptr<NftSession> session;
-    const uint32_t status = NftSession::open(session);
+    const uint32_t status = NftSession::open(session, std::move(idle_context_));
     if (status != 0) return status;
     session->set_batch_tail(batch_tail_);
     engine = session.release();
@@ -46,8 +46,9 @@ uint32_t NftFilterPlatform::abort_transaction(EngineHandle engine) {
 
 uint32_t NftFilterPlatform::close_engine(EngineHandle engine) {
     if (engine == nullptr) return EINVAL;
-    // Freeing the context closes its socket; the kernel then drops the owned table.
-    delete session_of(engine);
+    std::unique_ptr<NftSession> session(session_of(engine));
+    // A context that still owns a table is freed: closing its socket is what drops the table.
+    idle_context_ = session->release_idle_context();
     return 0;
 }
 

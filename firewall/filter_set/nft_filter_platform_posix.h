@@ -1,13 +1,17 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <utility>
 
 #include "firewall/filter_set/filter_platform.h"
+#include "firewall/filter_set/nft_context_posix.h"
 
 namespace quietway {
 
-// The filter set on nftables through libnftables; an engine handle is an NftSession.
+// The filter set on nftables through libnftables; an engine handle is an NftSession. A closed
+// engine whose table is gone leaves its context here for the next one to use: freeing it at
+// once would wait out the kernel's cleanup of that table.
 class NftFilterPlatform : public FilterPlatform {
 public:
     uint32_t find_vpn_adapters(std::vector<uint64_t>& luids) override;
@@ -32,6 +36,7 @@ public:
 
 private:
     std::string batch_tail_;
+    std::unique_ptr<NftContext> idle_context_;
 };
 
 }  // namespace quietway

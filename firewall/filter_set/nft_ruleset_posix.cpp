@@ -1,13 +1,8 @@
 #include "firewall/filter_set/nft_ruleset_posix.h"
 
 #include <arpa/inet.h>
-#include <json/json.h>
 
-#include <algorithm>
-#include <charconv>
 #include <cstdio>
-#include <memory>
-#include <string_view>
 
 #include "firewall/filter_set/vpn_device.h"
 
@@ -33,14 +28,6 @@ bool usable_interface_name(const std::string& name) {
         if (!plain) return false;
     }
     return true;
-}
-
-bool parse_json(const std::string& text, Json::Value& root) {
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    std::string errors;
-    return reader->parse(text.data(), text.data() + text.size(), &root, &errors) &&
-           root.isObject() && root["nftables"].isArray();
 }
 
 bool address_condition(const FilterRecord& filter, std::string& text) {
@@ -133,70 +120,6 @@ bool rule_for(const FilterRecord& filter, const std::string& interface_name, std
     rule += " comment \"" + comment_text(filter.display_name) + "\"";
     chain = filter.action == FilterAction::permit ? kPermitChain : kBlockChain;
     return true;
-}
-
-std::vector<uint64_t> echoed_rule_handles(const std::string& text) {
-    // "add rule inet quietway_... permit ... # handle 7"; the last marker on the line is the
-    // handle (a comment cannot hold a line end).
-    constexpr std::string_view kMarker = " # handle ";
-    std::vector<uint64_t> handles;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        const std::string_view line(text.data() + start, end - start);
-        start = end + 1;
-        if (line.rfind("add rule ", 0) != 0) continue;
-        uint64_t handle = 0;
-        const size_t marker = line.rfind(kMarker);
-        if (marker != std::string_view::npos) {
-            const char* first = line.data() + marker + kMarker.size();
-            const char* last = line.data() + line.size();
-            const auto [stop, error] = std::from_chars(first, last, handle);
-            if (error != std::errc() || stop != last) handle = 0;
-        }
-        handles.push_back(handle);
-    }
-    return handles;
-}
-
-bool listed_table_is_owned(const std::string& text) {
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
-        const size_t first = line.find_first_not_of(" \t");
-        if (first == std::string::npos || line.compare(first, 6, "flags ") != 0) continue;
-        // "flags owner" or a comma-separated list such as "flags dormant,owner".
-        std::string flags = "," + line.substr(first + 6) + ",";
-        flags.erase(std::remove(flags.begin(), flags.end(), ' '), flags.end());
-        if (flags.find(",owner,") != std::string::npos) return true;
-    }
-    return false;
-}
-
-std::vector<uint32_t> listed_set_elements(const std::string& json, const std::string& set) {
-    std::vector<uint32_t> addresses;
-    Json::Value root;
-    if (!parse_json(json, root)) return addresses;
-    for (const Json::Value& item : root["nftables"]) {
-        if (!item.isObject() || !item["set"].isObject()) continue;
-        if (item["set"]["name"].asString() != set) continue;
-        const Json::Value& elements = item["set"]["elem"];
-        if (!elements.isArray()) continue;
-        for (const Json::Value& element : elements) {
-            // A plain element is its value; one with options is {"elem": {"val": ...}}.
-            const bool with_options = element.isObject() && element["elem"].isObject();
-            const Json::Value& value = with_options ? element["elem"]["val"] : element;
-            in_addr parsed{};
-            if (value.isString() && inet_pton(AF_INET, value.asCString(), &parsed) == 1) {
-                addresses.push_back(ntohl(parsed.s_addr));
-            }
-        }
-    }
-    return addresses;
 }
 
 }  // namespace quietway::nft

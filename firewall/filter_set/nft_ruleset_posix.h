@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "firewall/filter_set/filter_record.h"
 
@@ -40,14 +39,5 @@ const char* element_set(const FilterRecord& filter);
 // without a usable name).
 bool rule_for(const FilterRecord& filter, const std::string& interface_name, std::string& chain,
               std::string& rule);
-
-// Readers of libnftables' output. This release prints table flags wrongly in JSON (the
-// output breaks off after "flags": ), so nothing that prints a table is read as JSON: the
-// echo of a batch and the table listing are read in text form, a set listing as JSON.
-// The handles of the "add rule" lines of an echoed batch, in order; 0 for a line without one.
-std::vector<uint64_t> echoed_rule_handles(const std::string& text);
-bool listed_table_is_owned(const std::string& text);
-// The addresses in set `set` of a set listing.
-std::vector<uint32_t> listed_set_elements(const std::string& json, const std::string& set);
 
 }  // namespace quietway::nft

@@ -4,18 +4,40 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string_view>
 
 #include "common/log/rotating_log.h"
 #include "firewall/filter_set/nft_ruleset_posix.h"
 
 namespace quietway {
+namespace {
 
-uint32_t NftSession::open(std::unique_ptr<NftSession>& out) {
-    uint32_t error = 0;
-    std::unique_ptr<NftContext> context = NftContext::create(error);
-    if (context == nullptr) return error;
+// The chain of an "add rule inet TABLE CHAIN ..." or "insert rule ..." line; "" for any other.
+std::string rule_chain(std::string_view line) {
+    for (std::string_view verb : {"add rule ", "insert rule "}) {
+        if (!line.starts_with(verb)) continue;
+        line.remove_prefix(verb.size());
+        for (int word = 0; word < 2; ++word) line.remove_prefix(line.find(' ') + 1);
+        return std::string(line.substr(0, line.find(' ')));
+    }
+    return {};
+}
+
+}  // namespace
+
+uint32_t NftSession::open(std::unique_ptr<NftSession>& out, std::unique_ptr<NftContext> context) {
+    if (context == nullptr) {
+        uint32_t error = 0;
+        context = NftContext::create(error);
+        if (context == nullptr) return error;
+    }
     out.reset(new NftSession(std::move(context)));
     return 0;
+}
+
+std::unique_ptr<NftContext> NftSession::release_idle_context() {
+    if (!committed_.table.empty() || stray_table_) return nullptr;
+    return std::move(context_);
 }
 
 uint32_t NftSession::begin() {
@@ -31,13 +53,16 @@ uint32_t NftSession::commit() {
         clear_batch();
         return 0;
     }
-    std::string echoed;
-    uint32_t status = context_->run(batch_ + batch_tail_, &echoed, NftContext::Output::text_echo);
-    if (status == 0) {
-        status = confirm_batch(echoed);
+    uint32_t status = context_->run(batch_ + batch_tail_);
+    const bool adds = batch_adds_table_ || !batch_rules_.empty() || !batch_elements_.empty();
+    if (status == 0 && adds && !record_.table.empty()) {
+        status = confirm_batch();
         // A table that is not what it should be goes again as a whole; what else a batch
         // that cannot be confirmed left in an existing table goes with that table.
-        if (status != 0 && batch_adds_table_) context_->run("delete table inet " + record_.table);
+        if (status != 0 && batch_adds_table_ &&
+            context_->run("delete table inet " + record_.table) != 0) {
+            stray_table_ = true;
+        }
     }
     if (status == 0) {
         committed_ = record_;
@@ -72,9 +97,12 @@ uint32_t NftSession::finish() {
 void NftSession::queue(const std::string& commands, uint64_t rule_id) {
     size_t start = 0;
     while (start < commands.size()) {
-        size_t end = commands.find('\n', start);
-        if (end == std::string::npos) end = commands.size();
-        if (commands.compare(start, 9, "add rule ") == 0) batch_rules_.push_back(rule_id);
+        const size_t end = std::min(commands.find('\n', start), commands.size());
+        std::string chain = rule_chain(std::string_view(commands).substr(start, end - start));
+        if (!chain.empty()) {
+            ++record_.chain_rules[chain];
+            batch_rules_.push_back(BatchRule{std::move(chain), rule_id});
+        }
         start = end + 1;
     }
     batch_ += commands;
@@ -94,58 +122,70 @@ void NftSession::queue_elements(const char* verb, const AddressLists& lists) {
     }
 }
 
-uint32_t NftSession::confirm_batch(const std::string& echoed) {
-    // The echo is the batch as the kernel committed it: the rules' handles, in order.
-    const std::vector<uint64_t> handles = nft::echoed_rule_handles(echoed);
-    if (handles.size() != batch_rules_.size()) {
-        log("nft echoed %d rules for a batch of %d", static_cast<int>(handles.size()),
-            static_cast<int>(batch_rules_.size()));
+uint32_t NftSession::confirm_batch() {
+    std::string text;
+    const uint32_t status = context_->run("list table inet " + record_.table, &text);
+    if (status != 0) return status;
+    const nft::TableListing listing = nft::read_table_listing(text);
+    // Without the owner flag the table would outlive this process.
+    if (batch_adds_table_ && !listing.owned) {
+        log("nft table %s is not owned by this process", record_.table.c_str());
         return EIO;
     }
-    for (size_t i = 0; i < handles.size(); ++i) {
-        if (batch_rules_[i] == 0) continue;
-        if (handles[i] == 0) {
-            log("nft rule without a handle after adding it");
-            return EIO;
-        }
-        record_.rules[batch_rules_[i]].handle = handles[i];
-    }
-    if (batch_adds_table_) {
-        // Without the owner flag the table would outlive this process.
-        std::string listing;
-        const uint32_t status =
-            context_->run("list table inet " + record_.table, &listing, NftContext::Output::text);
-        if (status != 0) return status;
-        if (!nft::listed_table_is_owned(listing)) {
-            log("nft table %s is not owned by this process", record_.table.c_str());
-            return EIO;
-        }
-    }
-    return confirm_elements(batch_elements_);
+    return confirm_rules(listing) && confirm_elements(listing) ? 0 : EIO;
 }
 
-uint32_t NftSession::confirm_elements(const AddressLists& added) {
-    for (const auto& [set, addresses] : added) {
-        if (addresses.empty()) continue;
-        std::string listing;
-        const uint32_t status =
-            context_->run("list set inet " + record_.table + " " + set, &listing);
-        if (status != 0) return status;
-        std::vector<uint32_t> present = nft::listed_set_elements(listing, set);
+bool NftSession::confirm_rules(const nft::TableListing& listing) {
+    std::map<std::string, size_t> to_come;  // the batch's rules in each chain not yet matched
+    for (const BatchRule& rule : batch_rules_) ++to_come[rule.chain];
+    for (const auto& [chain, expected] : record_.chain_rules) {
+        const auto listed = listing.rules.find(chain);
+        const size_t held = listed != listing.rules.end() ? listed->second.size() : 0;
+        if (held != expected) {
+            log("nft chain %s holds %d rules instead of %d", chain.c_str(), static_cast<int>(held),
+                static_cast<int>(expected));
+            return false;
+        }
+    }
+    // The filters' rules are appended ("add rule"), so the batch's are the last ones of their
+    // chains, in order; every such chain is listed, as its count above includes them.
+    for (const BatchRule& rule : batch_rules_) {
+        const std::vector<uint64_t>& handles = listing.rules.find(rule.chain)->second;
+        const uint64_t handle = handles[handles.size() - to_come[rule.chain]--];
+        if (rule.id == 0) continue;
+        if (handle == 0) {
+            log("nft rule without a handle after adding it");
+            return false;
+        }
+        record_.rules[rule.id].handle = handle;
+    }
+    return true;
+}
+
+bool NftSession::confirm_elements(const nft::TableListing& listing) const {
+    for (const auto& [set, addresses] : batch_elements_) {
+        const auto listed = listing.elements.find(set);
+        std::vector<uint32_t> present;
+        if (listed != listing.elements.end()) present = listed->second;
         std::sort(present.begin(), present.end());
         for (uint32_t address : addresses) {
             if (!std::binary_search(present.begin(), present.end(), address)) {
                 log("nft set %s lacks %s after adding it", set.c_str(),
                     nft::dotted(address).c_str());
-                return EIO;
+                return false;
             }
         }
     }
-    return 0;
+    return true;
 }
 
 uint32_t NftSession::check_sublayer(const SublayerKey& key) const {
     return !record_.table.empty() && key == record_.key ? 0 : ENOENT;
+}
+
+bool NftSession::set_in_use(const std::string& set) const {
+    const auto next = record_.element_users.lower_bound(ElementKey{set, 0});
+    return next != record_.element_users.end() && next->first.first == set;
 }
 
 uint32_t NftSession::add_table(const SublayerRecord& sublayer) {
@@ -236,6 +276,7 @@ void NftSession::delete_filters(std::span<const uint64_t> ids, std::span<uint32_
             }
             queue("delete rule inet " + record_.table + " " + rule->second.chain + " handle " +
                   std::to_string(rule->second.handle) + "\n");
+            --record_.chain_rules[rule->second.chain];
             record_.rules.erase(rule);
             queued.push_back(i);
             continue;
@@ -253,7 +294,17 @@ void NftSession::delete_filters(std::span<const uint64_t> ids, std::span<uint32_
             removed[key.first].push_back(key.second);
         }
     }
-    queue_elements("delete", removed);
+    AddressLists named;
+    for (auto& [set, addresses] : removed) {
+        // A set left without users is emptied by one short command instead of one naming
+        // every address, each of which libnftables would parse and check first.
+        if (set_in_use(set)) {
+            named[set] = std::move(addresses);
+        } else {
+            queue("flush set inet " + record_.table + " " + set + "\n");
+        }
+    }
+    queue_elements("delete", named);
     const uint32_t status = finish();
     for (size_t i : queued) results[i] = status;
 }

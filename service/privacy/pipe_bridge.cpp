@@ -21,6 +21,7 @@ bool PipeBridge::start(const std::string& program, const std::vector<std::string
     stop();
     program_ = program;
     arguments_ = arguments;
+    wake_.clear();
     stop_requested_.store(false);
     running_.store(true);
     thread_active_.store(true);
@@ -39,6 +40,7 @@ bool PipeBridge::start(const std::string& program, const std::vector<std::string
 
 void PipeBridge::stop() {
     stop_requested_.store(true);
+    wake_.set();
     while (running_.load()) sleep_ms(kWaitPollMs);
     wait_for_thread();
 }
@@ -66,6 +68,9 @@ void PipeBridge::run() {
                     break;
                 }
                 if (count > 0) {
+                    // A line the child writes in pieces stays one chunk, as when the reader
+                    // slept between reads; a stop cuts the pause short.
+                    if (count < static_cast<long>(kChunkCapacity)) wake_.wait(kCoalesceMs);
                     const long got = child.read(chunk, kChunkCapacity);
                     if (got < 0) {
                         log("error ReadFile");
@@ -78,12 +83,13 @@ void PipeBridge::run() {
                         break;
                     }
                 } else if (child.has_exited()) {
-                    // Everything the child wrote before its exit has been read by now: the
-                    // pipe is empty and its write end is still ours.
+                    // What the child wrote between the look and its exit is read first; after
+                    // that the pipe stays empty, as its write end is still ours.
+                    if (child.waiting(kChunkCapacity) > 0) continue;
                     error = true;
                     break;
                 }
-                sleep_ms(kReadPollMs);
+                child.wait_for_output(wake_, kReadPollMs);
                 if (stop_requested_.load()) break;
             }
         }

@@ -33,7 +33,10 @@ protected:
 class PipeBridge {
 public:
     static constexpr size_t kChunkCapacity = 1023;
+    // The longest wait for output: the child's own exit is seen at the next empty look.
     static constexpr int kReadPollMs = 400;
+    // Once output has come, the rest of what the child is writing gets this long to join it.
+    static constexpr int kCoalesceMs = 15;
     static constexpr int kWaitPollMs = 100;
 
     explicit PipeBridge(PipeBridgeObserver& observer) : observer_(observer) {}
@@ -58,6 +61,7 @@ private:
     PipeBridgeObserver& observer_;
     std::string program_;
     std::vector<std::string> arguments_;
+    BridgeWake wake_;  // ends the reader's wait when a stop is requested
     // Set with running_ and cleared as the thread's very last step, after the observer's
     // final call, so that a bridge is never destroyed under its own thread.
     std::atomic<bool> thread_active_{false};

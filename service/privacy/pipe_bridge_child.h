@@ -19,6 +19,25 @@ struct ChildProcessInfo {
     unsigned long thread_id = 0;
 };
 
+// Ends a reader's wait at once: set by a stop request, cleared before the next run starts.
+class BridgeWake {
+public:
+    BridgeWake();
+    ~BridgeWake();
+    BridgeWake(const BridgeWake&) = delete;
+    BridgeWake& operator=(const BridgeWake&) = delete;
+
+    void set();
+    void clear();
+    // Waits up to `ms` for `set`; true when it is set.
+    bool wait(int ms) const;
+
+private:
+    friend class BridgeChild;
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
 class BridgeChild {
 public:
     BridgeChild();
@@ -31,6 +50,8 @@ public:
     bool launch(const std::string& program, const std::vector<std::string>& arguments);
     // Bytes waiting in the pipe (at most `capacity` counted), or -1 when the pipe fails.
     long waiting(size_t capacity);
+    // Returns once output waits in the pipe, `wake` is set or `timeout_ms` have passed.
+    void wait_for_output(const BridgeWake& wake, int timeout_ms);
     // One synchronous read of up to `capacity` bytes; -1 on failure.
     long read(char* buffer, size_t capacity);
     bool has_exited();

@@ -1,11 +1,14 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <thread>
 
 #include "common/os/unique_fd.h"
@@ -27,6 +30,32 @@ bool has_ended_unreaped(pid_t pid) {
 }
 
 }  // namespace
+
+struct BridgeWake::State {
+    UniqueFd event;  // readable while set
+};
+
+BridgeWake::BridgeWake() : state_(std::make_unique<State>()) {
+    // Without it a stop is seen at the end of the current wait, as with a plain sleep.
+    state_->event.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+}
+
+BridgeWake::~BridgeWake() = default;
+
+void BridgeWake::set() {
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(state_->event.get(), &one, sizeof one);
+}
+
+void BridgeWake::clear() {
+    uint64_t count = 0;  // reading takes the counter back to zero
+    [[maybe_unused]] const ssize_t got = ::read(state_->event.get(), &count, sizeof count);
+}
+
+bool BridgeWake::wait(int ms) const {
+    pollfd wake{state_->event.get(), POLLIN, 0};
+    return ::poll(&wake, 1, ms) > 0;
+}
 
 struct BridgeChild::State {
     UniqueFd read_end;
@@ -69,6 +98,11 @@ long BridgeChild::waiting(size_t capacity) {
     int count = 0;
     if (::ioctl(state_->read_end.get(), FIONREAD, &count) != 0 || count < 0) return -1;
     return static_cast<long>(static_cast<size_t>(count) < capacity ? count : capacity);
+}
+
+void BridgeChild::wait_for_output(const BridgeWake& wake, int timeout_ms) {
+    pollfd ready[2] = {{state_->read_end.get(), POLLIN, 0}, {wake.state_->event.get(), POLLIN, 0}};
+    ::poll(ready, 2, timeout_ms);  // an interruption only ends the wait early
 }
 
 long BridgeChild::read(char* buffer, size_t capacity) {

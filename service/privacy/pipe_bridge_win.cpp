@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <algorithm>
+
 #include "common/os/win_handle.h"
 #include "common/process/quoted_command_line.h"
 #include "common/process/spawn_win.h"
@@ -10,8 +12,32 @@ namespace {
 
 constexpr DWORD kGraceMs = 300;
 constexpr DWORD kTerminateWaitMs = 5000;
+// An anonymous pipe cannot be waited on, so it is peeked at in steps of about one tick of the
+// system timer.
+constexpr int kPeekStepMs = 15;
 
 }  // namespace
+
+struct BridgeWake::State {
+    WinHandle event;  // manual reset
+};
+
+BridgeWake::BridgeWake() : state_(std::make_unique<State>()) {
+    state_->event.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+}
+
+BridgeWake::~BridgeWake() = default;
+void BridgeWake::set() { SetEvent(state_->event.get()); }
+void BridgeWake::clear() { ResetEvent(state_->event.get()); }
+
+bool BridgeWake::wait(int ms) const {
+    // Without an event a stop is seen at the end of the current wait, as with a plain sleep.
+    if (!state_->event.valid()) {
+        Sleep(static_cast<DWORD>(ms));
+        return false;
+    }
+    return WaitForSingleObject(state_->event.get(), static_cast<DWORD>(ms)) == WAIT_OBJECT_0;
+}
 
 struct BridgeChild::State {
     WinHandle read_end;
@@ -82,6 +108,17 @@ long BridgeChild::waiting(size_t capacity) {
         return -1;
     }
     return static_cast<long>(copied);
+}
+
+void BridgeChild::wait_for_output(const BridgeWake& wake, int timeout_ms) {
+    for (int waited = 0; waited < timeout_ms; waited += kPeekStepMs) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(state_->read_end.get(), nullptr, 0, nullptr, &available, nullptr) ||
+            available > 0) {
+            return;
+        }
+        if (wake.wait(std::min(kPeekStepMs, timeout_ms - waited))) return;
+    }
 }
 
 long BridgeChild::read(char* buffer, size_t capacity) {

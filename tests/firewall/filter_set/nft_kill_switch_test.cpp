@@ -121,6 +121,14 @@ TEST_F(KillSwitchLab, BlocksWhatIsNotPermittedAndPassesTheRest) {
     EXPECT_FALSE(has_table(net_, table));
     EXPECT_TRUE(tcp_connects("10.99.0.3", kPort));
     EXPECT_EQ(udp_send_error("fd00:99::1", kPort), 0);
+
+    // The next start goes through the context the stopped set left behind.
+    firewall.AddPermitIP("10.99.0.1", kPermitRemoteAddress);
+    ASSERT_TRUE(firewall.StartFirewall()) << log_.text();
+    EXPECT_TRUE(tcp_connects("10.99.0.1", kPort));
+    EXPECT_FALSE(tcp_connects("10.99.0.3", kPort));
+    EXPECT_TRUE(firewall.StopFirewall());
+    EXPECT_TRUE(net_.client_tables().empty());
 }
 
 TEST_F(KillSwitchLab, KilledHolderLeavesNothingBehind) {
@@ -207,13 +215,20 @@ TEST_F(KillSwitchLab, SharedAddressStaysPermittedUntilItsLastFilterGoes) {
     ASSERT_EQ(platform.add_filter(engine, permit, first), 0u);
     ASSERT_EQ(platform.add_filter(engine, permit, second), 0u);
     EXPECT_NE(first, second);
+    FilterRecord other = permit;
+    other.address = 0x0A630004;  // 10.99.0.4
+    uint64_t other_id = 0;
+    ASSERT_EQ(platform.add_filter(engine, other, other_id), 0u);
     EXPECT_TRUE(tcp_connects("10.99.0.1", kPort));
 
     EXPECT_EQ(platform.delete_filter(engine, first), 0u);
     EXPECT_TRUE(tcp_connects("10.99.0.1", kPort)) << "the second permit still holds";
     EXPECT_EQ(platform.delete_filter(engine, second), 0u);
     EXPECT_FALSE(tcp_connects("10.99.0.1", kPort));
+    EXPECT_TRUE(tcp_connects("10.99.0.4", kPort)) << "the set's other address stays";
     EXPECT_NE(platform.delete_filter(engine, second), 0u) << "an id is deleted only once";
+    EXPECT_EQ(platform.delete_filter(engine, other_id), 0u);  // the set's last address
+    EXPECT_FALSE(tcp_connects("10.99.0.4", kPort));
 
     EXPECT_EQ(platform.delete_filter(engine, block_id), 0u);
     EXPECT_TRUE(tcp_connects("10.99.0.3", kPort));

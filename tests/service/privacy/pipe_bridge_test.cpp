@@ -130,6 +130,11 @@ const Scenario kScenarios[] = {
      "CTED",
      kStopped,
      "CONNECTED"},
+    {"a line written in two pieces is one chunk",
+     {"out:CONNE", "out:CTED", "hang"},
+     "CONNECTED",
+     kConnectedStopped,
+     "CONNECTED"},
     {"table order beats text order",
      {"out:FATAL before CONNECTED", "hang"},
      "CONNECTED",
@@ -159,8 +164,8 @@ const Scenario kScenarios[] = {
 TEST(PipeBridge, RunsEndAsTheStateTableSays) {
     for (const Scenario& scenario : kScenarios) {
         SCOPED_TRACE(scenario.name);
+        TestSession session;  // its bridge's own wake-up lives as long as the bridge
         const int descriptors = test::open_descriptors();
-        TestSession session;
         ASSERT_TRUE(session.start(scenario.script, scenario.program));
         if (scenario.stop_at == nullptr) {
             ASSERT_TRUE(session.wait_until([&](const Trace& trace, const std::string&) {
@@ -181,8 +186,8 @@ TEST(PipeBridge, RunsEndAsTheStateTableSays) {
 }
 
 TEST(PipeBridge, StartDuringARunEndsThatRunFirst) {
-    const int descriptors = test::open_descriptors();
     TestSession session;
+    const int descriptors = test::open_descriptors();
     ASSERT_TRUE(session.start({"out:first", "hang"}));
     ASSERT_TRUE(session.wait_for_output("first"));
     ASSERT_TRUE(session.start({"out:second", "hang"}));
