@@ -22,6 +22,13 @@ public:
     bool contains(const std::string& piece) const {
         return text().find(piece) != std::string::npos;
     }
+    size_t count(const std::string& piece) const {
+        const std::string all = text();
+        size_t found = 0;
+        for (size_t at = all.find(piece); at != std::string::npos; at = all.find(piece, at + 1))
+            ++found;
+        return found;
+    }
     // True when every piece occurs, each after the one before.
     bool contains_in_order(std::initializer_list<std::string> pieces) const {
         const std::string all = text();
