@@ -1,5 +1,6 @@
 ; The Windows installer. Built by scripts/package.sh, which passes:
-;   VERSION    the version written to the store (four numbers)
+;   VERSION    the version written to the store
+;   VERSION_QUAD  the same as four numbers, for the version resource
 ;   BIN_DIR    the folder holding the built programs
 ;   WEB_DIR    the web interface's folder
 ;   DEFAULTS   the defaults .reg file
@@ -15,10 +16,12 @@ RequestExecutionLevel admin
 !include LogicLib.nsh
 
 !define STORE_KEY "SOFTWARE\Quietway2"
+!define PRODUCT "Quietway"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Quietway"
 
-Name "Quietway"
+Name "${PRODUCT}"
 OutFile "${OUTFILE}"
+!include "${__FILEDIR__}\version_info.nsh"
 InstallDir "$PROGRAMFILES64\Quietway"
 ShowInstDetails show
 ShowUninstDetails show
