@@ -87,6 +87,13 @@ FunctionEnd
 
 Section "Quietway"
   SetShellVarContext all
+  ; Ending the engine stores status 1: a tunnel that is up or starting comes back with the
+  ; engine this installation starts.
+  ReadRegDWORD $0 HKLM "${STORE_KEY}\app" "privacy_status"
+  ${If} $0 == 2
+  ${OrIf} $0 == 3
+    WriteRegDWORD HKLM "${STORE_KEY}\app" "privacy_resume" 1
+  ${EndIf}
   !insertmacro EndPrograms
 
   SetOutPath "$INSTDIR\bin"
