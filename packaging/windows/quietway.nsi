@@ -153,6 +153,11 @@ Section "Quietway"
   WriteRegStr HKLM "${STORE_KEY}\app" "app_dir" "$INSTDIR"
   WriteRegStr HKLM "${STORE_KEY}\app" "app_data" "$APPDATA\Quietway"
   WriteRegStr HKLM "${STORE_KEY}\http" "document_root" "$INSTDIR\web"
+  ; Older setups seeded a loopback test vendor that any local user could answer on.
+  ReadRegStr $0 HKLM "${STORE_KEY}\app" "update_server_url"
+  ${If} $0 == "http://127.0.0.1:8090/updater/quietway_version.txt"
+    DeleteRegValue HKLM "${STORE_KEY}\app" "update_server_url"
+  ${EndIf}
   ; The rest of the defaults, values already set kept.
   ExecWait '"$INSTDIR\bin\quietway_reg.exe" import --missing "$INSTDIR\quietway-defaults.reg"' $0
   DetailPrint "defaults imported: exit code $0"

@@ -95,6 +95,9 @@ reg set 'SOFTWARE\Quietway2\general' mode --dword 0 >/dev/null
 reg set 'SOFTWARE\Quietway2\conf' vpn_port --string 443 >/dev/null
 # As if a tunnel were starting: the upgrade stops it, the new engine starts it again.
 reg set 'SOFTWARE\Quietway2\app' privacy_status --dword 2 >/dev/null
+# What older packages seeded: their loopback test vendor.
+reg set 'SOFTWARE\Quietway2\app' update_server_url \
+  --string http://127.0.0.1:8090/updater/quietway_version.txt >/dev/null
 updater_pid=$(main_pid QuietwayUpdater.service)
 check "dpkg -i of the newer build upgrades" in_container dpkg -i /tmp/new.deb
 check "both services active after the upgrade" eventually both_active
@@ -107,6 +110,7 @@ check "app_version is the new one" \
 check "the new engine brought the interrupted tunnel back" \
   eventually logged QuietwayService.log "Privacy was on before the upgrade. Restart privacy."
 check "and cleared the request" test "$(reg query 'SOFTWARE\Quietway2\app' privacy_resume)" = 0
+check "the older packages' loopback vendor is gone" no_record_address
 
 echo "== removal"
 check "dpkg -r removes" in_container dpkg -r quietway
