@@ -125,6 +125,21 @@ Section "Quietway"
   System::Call 'kernel32::LocalFree(p r1)'
   DetailPrint "conf access list set: $0"
 
+  ; The updater's downloads: SYSTEM and the administrators write, users read (the tray shows
+  ; the banners), nothing inherited from ProgramData; a folder someone made there first is
+  ; taken over, a link refused. The updater refuses it should others be able to write to it.
+  CreateDirectory "$APPDATA\Quietway\downloads"
+  System::Call 'kernel32::GetFileAttributesW(w "$APPDATA\Quietway\downloads") i .r0'
+  IntOp $0 $0 & 0x400
+  ${If} $0 != 0
+    SetErrorLevel 2
+    Abort "$APPDATA\Quietway\downloads is a link or unreadable: remove it and run setup again."
+  ${EndIf}
+  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", i 1, *p .r1, p 0) i .r0'
+  System::Call 'advapi32::SetFileSecurityW(w "$APPDATA\Quietway\downloads", i 0x80000005, p r1) i .r0'
+  System::Call 'kernel32::LocalFree(p r1)'
+  DetailPrint "downloads access list set: $0"
+
   ; Per machine and made once: the control API's password, a random GUID's 32 hex digits.
   ClearErrors
   ReadRegStr $0 HKLM "${STORE_KEY}\http" "rpc_password"

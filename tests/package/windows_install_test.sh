@@ -53,6 +53,9 @@ check "the setup program names its product and version" \
   "$(version_texts "$work/out/quietway-setup-$old_version.exe")" "$old_version"
 
 echo "== silent install"
+# A downloads folder that another user made before the installation, open to everyone.
+downloads=$WINEPREFIX/drive_c/ProgramData/Quietway/downloads
+mkdir -p "$downloads" && chmod 0777 "$downloads"
 check "setup /VERYSILENT exits 0" wine "$work/out/quietway-setup-$old_version.exe" /VERYSILENT
 check "the programs and the web interface are in place" \
   test -f "$app/bin/quietway_service.exe" -a -f "$app/bin/quietway_updater.exe" \
@@ -61,6 +64,9 @@ check "both services running" eventually both_running
 # Wine keeps a folder's access list as its mode: Everyone (other users) must have nothing.
 conf_mode=$(stat -c %a "$WINEPREFIX/drive_c/ProgramData/Quietway/conf")
 check "the conf folder is closed to other users (mode $conf_mode)" test $((0$conf_mode & 7)) -eq 0
+downloads_mode=$(stat -c %a "$downloads")
+check "the downloads folder made before is taken over (mode $downloads_mode)" \
+  test $((0$downloads_mode & 2)) -eq 0
 check "the event source is registered" \
   key_exists 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\QuietwayUpdater'
 password=$(reg query 'SOFTWARE\Quietway2\http' rpc_password)
