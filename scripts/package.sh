@@ -3,6 +3,14 @@
 #
 # Usage: scripts/package.sh [deb|windows|all]        (default: all)
 # Environment:
+#   QUIETWAY_VENDOR_HOST      the release's vendor: [http:// or https://]host[:port]. The
+#                             programs' default vendor addresses and the store's
+#                             update_server_url come from it; without it the packages have no
+#                             vendor addresses at all. Loopback and reserved test names are
+#                             refused
+#   QUIETWAY_UPDATE_PUBLIC_KEY  the Ed25519 public key (64 hexadecimal digits) whose signature
+#                             an installer needs before the updater runs it; without it the
+#                             installed client does not update itself
 #   QUIETWAY_PACKAGE_VERSION  version to give the packages (default: the project's version);
 #                             tests build a newer one to exercise upgrades
 #   QUIETWAY_PACKAGE_OUT      output directory (default: build/packages)
@@ -19,6 +27,9 @@ windows_build=${QUIETWAY_WINDOWS_BUILD:-$root/build/windows}
 jobs=${QUIETWAY_JOBS:-2}
 version=${QUIETWAY_PACKAGE_VERSION:-$(sed -n 's/^project(Quietway VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")}
 
+vendor=${QUIETWAY_VENDOR_HOST:-}
+update_key=${QUIETWAY_UPDATE_PUBLIC_KEY:-}
+
 case $what in deb | windows | all) ;; *)
   echo "usage: scripts/package.sh [deb|windows|all]" >&2
   exit 2
@@ -29,6 +40,28 @@ if ! [[ $version =~ ^[0-9]+(\.[0-9]+){0,3}$ ]]; then
   echo "package: bad version '$version' (up to four numbers with dots)" >&2
   exit 2
 fi
+
+# The vendor is the release's: never a loopback or test address that any local user or test
+# server could answer on.
+if [ -n "$vendor" ]; then
+  if ! [[ $vendor =~ ^(https?://)?([A-Za-z0-9.-]+)(:[0-9]+)?$ ]]; then
+    echo "package: bad QUIETWAY_VENDOR_HOST '$vendor' ([http(s)://]host[:port])" >&2
+    exit 2
+  fi
+  vendor_name=${BASH_REMATCH[2],,}
+  if [[ $vendor_name =~ ^(localhost|127\..*|0\..*|.*\.(localhost|test|invalid|example)|(.*\.)?example\.(com|net|org))\.?$ ]]; then
+    echo "package: QUIETWAY_VENDOR_HOST '$vendor' is a loopback or test address" >&2
+    exit 2
+  fi
+  [[ $vendor == http://* || $vendor == https://* ]] || vendor=http://$vendor
+fi
+if [ -n "$update_key" ] && ! [[ $update_key =~ ^[0-9A-Fa-f]{64}$ ]]; then
+  echo "package: QUIETWAY_UPDATE_PUBLIC_KEY must be 64 hexadecimal digits" >&2
+  exit 2
+fi
+[ -n "$vendor" ] || echo "package: no QUIETWAY_VENDOR_HOST: the packages name no vendor" >&2
+[ -n "$update_key" ] ||
+  echo "package: no QUIETWAY_UPDATE_PUBLIC_KEY: the installed client will not update itself" >&2
 
 programs=(quietway_service quietway_updater quietway_firewall quietway_tray quietway_ctl
   quietway_reg quietway_crash_upload)
@@ -41,10 +74,23 @@ mkdir -p "$out"
 build() { # DIR [cmake options...]
   local dir=$1
   shift
-  if [ ! -f "$dir/build.ninja" ]; then
-    cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-  fi
+  local first=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+  [ ! -f "$dir/build.ninja" ] || first=()
+  # Set on every run: a tree configured earlier with another vendor must not lend it to this
+  # release.
+  cmake -S "$root" -B "$dir" "${first[@]}" -DQUIETWAY_VENDOR_HOST="$vendor" "$@" >/dev/null
   cmake --build "$dir" -j"$jobs" --target "${targets[@]}"
+}
+
+# The shipped defaults (CR LF lines, as regedit writes them) with the release's vendor record
+# address and signing key.
+write_defaults() { # OUT
+  cp "$root/packaging/defaults/quietway-defaults.reg" "$1"
+  [ -n "$vendor$update_key" ] || return 0
+  printf '\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quietway2\\app]\r\n' >>"$1"
+  [ -z "$vendor" ] ||
+    printf '"update_server_url"="%s/updater/quietway_version.txt"\r\n' "$vendor" >>"$1"
+  [ -z "$update_key" ] || printf '"update_public_key"="%s"\r\n' "$update_key" >>"$1"
 }
 
 # Finds a built program by name (each sits in its own folder of the build tree).
@@ -78,7 +124,8 @@ package_deb() {
   ln -s /usr/bin/plink "$app/bin/plink"
   ln -s /usr/bin/curl "$app/bin/curl"
   cp -r "$root/web" "$app/web"
-  install -m 0644 "$root/packaging/defaults/quietway-defaults.reg" "$app/share/"
+  write_defaults "$app/share/quietway-defaults.reg"
+  chmod 0644 "$app/share/quietway-defaults.reg"
   # The same text the engine writes when it first starts, so the two never differ.
   printf '%s\n' '[Desktop Entry]' 'Type=Application' 'Name=Quietway' \
     'Comment=Quietway connection status' 'Exec="/opt/quietway/bin/quietway_tray"' \
@@ -132,8 +179,12 @@ package_windows() {
   done
   cp "$(dirname "$(program_path "$windows_build" quietway_tray.exe)")/beep-04.wav" "$bin/"
   local setup=$out/quietway-setup-$version.exe
-  makensis -V2 -DVERSION="$version" -DBIN_DIR="$bin" -DWEB_DIR="$root/web" \
-    -DDEFAULTS="$root/packaging/defaults/quietway-defaults.reg" -DOUTFILE="$setup" \
+  write_defaults "$work/quietway-defaults.reg"
+  # The version resource takes four numbers.
+  local quad=$version
+  while [[ $quad =~ ^[0-9]+(\.[0-9]+){0,2}$ ]]; do quad=$quad.0; done
+  makensis -V2 -DVERSION="$version" -DVERSION_QUAD="$quad" -DBIN_DIR="$bin" -DWEB_DIR="$root/web" \
+    -DDEFAULTS="$work/quietway-defaults.reg" -DOUTFILE="$setup" \
     "$root/packaging/windows/quietway.nsi"
   echo "package: $setup"
 }

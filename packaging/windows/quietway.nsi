@@ -1,5 +1,6 @@
 ; The Windows installer. Built by scripts/package.sh, which passes:
-;   VERSION    the version written to the store (four numbers)
+;   VERSION    the version written to the store
+;   VERSION_QUAD  the same as four numbers, for the version resource
 ;   BIN_DIR    the folder holding the built programs
 ;   WEB_DIR    the web interface's folder
 ;   DEFAULTS   the defaults .reg file
@@ -15,10 +16,12 @@ RequestExecutionLevel admin
 !include LogicLib.nsh
 
 !define STORE_KEY "SOFTWARE\Quietway2"
+!define PRODUCT "Quietway"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Quietway"
 
-Name "Quietway"
+Name "${PRODUCT}"
 OutFile "${OUTFILE}"
+!include "${__FILEDIR__}\version_info.nsh"
 InstallDir "$PROGRAMFILES64\Quietway"
 ShowInstDetails show
 ShowUninstDetails show
@@ -84,6 +87,13 @@ FunctionEnd
 
 Section "Quietway"
   SetShellVarContext all
+  ; Ending the engine stores status 1: a tunnel that is up or starting comes back with the
+  ; engine this installation starts.
+  ReadRegDWORD $0 HKLM "${STORE_KEY}\app" "privacy_status"
+  ${If} $0 == 2
+  ${OrIf} $0 == 3
+    WriteRegDWORD HKLM "${STORE_KEY}\app" "privacy_resume" 1
+  ${EndIf}
   !insertmacro EndPrograms
 
   SetOutPath "$INSTDIR\bin"
@@ -115,6 +125,21 @@ Section "Quietway"
   System::Call 'kernel32::LocalFree(p r1)'
   DetailPrint "conf access list set: $0"
 
+  ; The updater's downloads: SYSTEM and the administrators write, users read (the tray shows
+  ; the banners), nothing inherited from ProgramData; a folder someone made there first is
+  ; taken over, a link refused. The updater refuses it should others be able to write to it.
+  CreateDirectory "$APPDATA\Quietway\downloads"
+  System::Call 'kernel32::GetFileAttributesW(w "$APPDATA\Quietway\downloads") i .r0'
+  IntOp $0 $0 & 0x400
+  ${If} $0 != 0
+    SetErrorLevel 2
+    Abort "$APPDATA\Quietway\downloads is a link or unreadable: remove it and run setup again."
+  ${EndIf}
+  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", i 1, *p .r1, p 0) i .r0'
+  System::Call 'advapi32::SetFileSecurityW(w "$APPDATA\Quietway\downloads", i 0x80000005, p r1) i .r0'
+  System::Call 'kernel32::LocalFree(p r1)'
+  DetailPrint "downloads access list set: $0"
+
   ; Per machine and made once: the control API's password, a random GUID's 32 hex digits.
   ClearErrors
   ReadRegStr $0 HKLM "${STORE_KEY}\http" "rpc_password"
@@ -143,6 +168,11 @@ Section "Quietway"
   WriteRegStr HKLM "${STORE_KEY}\app" "app_dir" "$INSTDIR"
   WriteRegStr HKLM "${STORE_KEY}\app" "app_data" "$APPDATA\Quietway"
   WriteRegStr HKLM "${STORE_KEY}\http" "document_root" "$INSTDIR\web"
+  ; Older setups seeded a loopback test vendor that any local user could answer on.
+  ReadRegStr $0 HKLM "${STORE_KEY}\app" "update_server_url"
+  ${If} $0 == "http://127.0.0.1:8090/updater/quietway_version.txt"
+    DeleteRegValue HKLM "${STORE_KEY}\app" "update_server_url"
+  ${EndIf}
   ; The rest of the defaults, values already set kept.
   ExecWait '"$INSTDIR\bin\quietway_reg.exe" import --missing "$INSTDIR\quietway-defaults.reg"' $0
   DetailPrint "defaults imported: exit code $0"

@@ -31,6 +31,15 @@ uint32_t setting_number(const char* section, const char* name) {
     return get_setting_dword(section, name, value) ? value : 0;
 }
 
+// The package sets this when an upgrade stops the engine while a tunnel is up: the clean stop
+// stores status 1, so without it the upgraded client would stay disconnected.
+bool take_upgrade_resume() {
+    if (setting_number("app", "privacy_resume") != 1) return false;
+    set_setting_dword("app", "privacy_resume", 0);
+    log("Privacy was on before the upgrade. Restart privacy.");
+    return true;
+}
+
 std::unique_ptr<WfpFirewall> make_firewall(FilterPlatform* platform) {
     if (platform != nullptr) return std::make_unique<WfpFirewall>(*platform);
     return std::make_unique<WfpFirewall>();
@@ -96,7 +105,9 @@ bool QuietwayApplication::init() {
     } else {
         set_setting_dword("app", "privacy_status", kPrivacyStopped);
     }
-    if (setting_number("general", "auto_privacy") == 1 || stored_status == kPrivacyConnected) {
+    const bool resume = take_upgrade_resume();
+    if (setting_number("general", "auto_privacy") == 1 || stored_status == kPrivacyConnected ||
+        resume) {
         start_privacy_session();
     }
     if (setting_number("app", "need_update_servers") == 1) {

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The Debian package under a real systemd: install, both services running and the API on the
-# loopback, the engine started again after SIGKILL, an upgrade to a newer build keeping the
-# store's values, removal stopping and removing the units, purge removing the data.
+# loopback, no vendor addresses in a package built without a vendor, the engine started again
+# after SIGKILL, an upgrade to a newer build keeping the store's values and bringing back a
+# tunnel it interrupted, removal stopping and removing the units, purge removing the data and
+# the downloads.
 #
 # Usage: deb_install_test.sh SOURCE_DIR BUILD_DIR   (root)
 set -euo pipefail
@@ -75,6 +77,11 @@ answer=$(rpc get_general quietway || true)
 check "the default password is refused" bash -c '! grep -q privacy_status <<<"$1"' _ "$answer"
 web_page() { in_container curl -sf -m 10 http://127.0.0.1:8988/ | grep -qi '<html'; }
 check "the web interface is served" eventually web_page
+no_record_address() { ! reg query 'SOFTWARE\Quietway2\app' update_server_url >/dev/null 2>&1; }
+check "no version record address without a vendor" no_record_address
+logged() { grep -qF "$2" "$inside/var/log/quietway/$1" 2>/dev/null; }
+check "the syncs say there is no vendor" \
+  eventually logged QuietwayUpdaterService.log "No vendor configured: notification sync is off"
 
 echo "== the engine killed"
 first_pid=$(main_pid Quietway2.service)
@@ -86,6 +93,11 @@ echo "== upgrade"
 reg set 'SOFTWARE\Quietway2\general' user --string alice >/dev/null
 reg set 'SOFTWARE\Quietway2\general' mode --dword 0 >/dev/null
 reg set 'SOFTWARE\Quietway2\conf' vpn_port --string 443 >/dev/null
+# As if a tunnel were starting: the upgrade stops it, the new engine starts it again.
+reg set 'SOFTWARE\Quietway2\app' privacy_status --dword 2 >/dev/null
+# What older packages seeded: their loopback test vendor.
+reg set 'SOFTWARE\Quietway2\app' update_server_url \
+  --string http://127.0.0.1:8090/updater/quietway_version.txt >/dev/null
 updater_pid=$(main_pid QuietwayUpdater.service)
 check "dpkg -i of the newer build upgrades" in_container dpkg -i /tmp/new.deb
 check "both services active after the upgrade" eventually both_active
@@ -95,6 +107,10 @@ check "user settings kept" \
 check "the API password kept" test "$(reg query 'SOFTWARE\Quietway2\http' rpc_password)" = "$password"
 check "app_version is the new one" \
   test "$(reg query 'SOFTWARE\Quietway2\app' app_version)" = "$new_version"
+check "the new engine brought the interrupted tunnel back" \
+  eventually logged QuietwayService.log "Privacy was on before the upgrade. Restart privacy."
+check "and cleared the request" test "$(reg query 'SOFTWARE\Quietway2\app' privacy_resume)" = 0
+check "the older packages' loopback vendor is gone" no_record_address
 
 echo "== removal"
 check "dpkg -r removes" in_container dpkg -r quietway
@@ -105,8 +121,11 @@ check "neither service active" none_active
 no_programs() { ! in_container sh -c 'cat /proc/[0-9]*/comm 2>/dev/null' | grep -qxE 'quietway_(service|updater)'; }
 check "no service process left" eventually no_programs
 check "the store is kept after removal" test -d "$inside/var/lib/quietway/registry"
+# Where the updater keeps its downloads, as it makes it.
+in_container install -d -m 0755 /var/cache/quietway/downloads
 check "dpkg --purge purges" in_container dpkg --purge quietway
 check "the store is gone after purge" test ! -e "$inside/var/lib/quietway"
+check "the downloads are gone after purge" test ! -e "$inside/var/cache/quietway"
 
 echo "failures: $failures"
 [ "$failures" -eq 0 ]

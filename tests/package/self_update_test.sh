@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# The updater's self-update path on the installed package: the vendor server offers a newer
-# build, the running updater downloads it, checks it and installs it with dpkg, and the newer
-# version is what runs afterwards. Then with a signing key in the store: a signature by another
-# key is refused, the vendor's own is accepted.
+# The updater's self-update path on the installed package. Without a signing key in the store
+# it is off. With one, a newer build signed by another key is refused; signed by the vendor's
+# key the running updater downloads it, checks it and installs it with dpkg, and the newer
+# version is what runs afterwards. A signed newer build whose preinst fails leaves the old
+# version running, both services active, dpkg's exit and output in the updater's log, and is
+# not tried again.
 #
 # Usage: self_update_test.sh SOURCE_DIR BUILD_DIR VENDOR_SERVER   (root)
 set -euo pipefail
@@ -80,33 +82,50 @@ publish() { # DEB [KEY]
 reg set "$app_key" update_server_url --string "$url/version.txt" >/dev/null
 restart_updater() { in_container systemctl restart QuietwayUpdater.service; }
 
-echo "== a newer version offered"
-publish "$first_deb"
-restart_updater
-check "the newer version installed and running" within 120 runs_version "$first"
-check "app_version is the newer one" test "$(reg query "$app_key" app_version)" = "$first"
-check "the updater logged the download" logged "Download update succesfull!"
-check "the updater logged the install" logged "Installing new version!!!"
-check "the package was fetched from the vendor server" \
-  grep -qx "GET /$(basename "$first_deb")" "$work/requests.log"
+check "without a signing key self-update is off" \
+  eventually logged "Self-update is OFF: no valid signing key"
 
-echo "== with a signing key"
 for key in vendor other; do
   openssl genpkey -algorithm ed25519 -out "$work/$key.pem" 2>/dev/null
 done
 public_key=$(openssl pkey -in "$work/vendor.pem" -pubout -outform DER | tail -c 32 |
   od -An -tx1 | tr -d ' \n')
 reg set "$app_key" update_public_key --string "$public_key" >/dev/null
-publish "$second_deb" "$work/other.pem"
+
+echo "== a newer version signed by another key"
+publish "$first_deb" "$work/other.pem"
 restart_updater
 check "a signature by another key is refused" within 60 logged "Installer signature INVALID!"
-check "nothing installed then" runs_version "$first"
-publish "$second_deb" "$work/vendor.pem"
+check "nothing installed then" runs_version "$installed"
+
+echo "== a newer version signed by the vendor"
+publish "$first_deb" "$work/vendor.pem"
 restart_updater
-check "the signed version installed and running" within 120 runs_version "$second"
-check "the signature was fetched" \
-  grep -qx "GET /$(basename "$second_deb").sig" "$work/requests.log"
-check "app_version is the signed one" test "$(reg query "$app_key" app_version)" = "$second"
+check "the newer version installed and running" within 120 runs_version "$first"
+check "app_version is the newer one" test "$(reg query "$app_key" app_version)" = "$first"
+check "the updater logged the download" logged "Download update succesfull!"
+check "the updater logged the install" logged "Installing new version!!!"
+check "the package and its signature were fetched from the vendor server" \
+  grep -qx "GET /$(basename "$first_deb").sig" "$work/requests.log"
+check "the new updater logged dpkg's success" \
+  within 30 logged "$(basename "$first_deb") finished: dpkg exit code 0"
+
+echo "== a newer version whose preinst fails"
+failing=$work/failing
+dpkg-deb -R "$second_deb" "$failing"
+printf '%s\n' '#!/bin/sh' 'echo "preinst refuses on purpose" >&2' 'exit 1' >"$failing/DEBIAN/preinst"
+chmod 0755 "$failing/DEBIAN/preinst"
+failing_deb=$work/quietway_${second}_failing.deb
+dpkg-deb --root-owner-group -Zgzip --build "$failing" "$failing_deb" >/dev/null
+publish "$failing_deb" "$work/vendor.pem"
+restart_updater
+check "the updater logged dpkg's failure" \
+  within 120 logged "$(basename "$failing_deb") finished: dpkg exit code 1"
+check "the updater logged dpkg's output" logged "dpkg: preinst refuses on purpose"
+check "the updater does not try that version again" \
+  within 60 logged "Version $second was installed once and did not take"
+check "the old version still installed and running" runs_version "$first"
+check "app_version is still the old one" test "$(reg query "$app_key" app_version)" = "$first"
 
 echo "failures: $failures"
 [ "$failures" -eq 0 ]

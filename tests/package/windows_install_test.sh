@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows setup program under Wine in a fresh prefix: a silent install (/VERYSILENT)
 # leaves the files, the store's values, both services and the event source; a second silent
-# install of a newer build (/S, the updater's path) keeps the user's settings; the uninstaller
-# removes what the installer added.
+# install of a newer build (/S, the updater's path) keeps the user's settings and drops the
+# loopback vendor older setups seeded; the uninstaller removes what the installer added. The
+# setup program names its product and version in its version resource.
 #
 # Usage: windows_install_test.sh SOURCE_DIR WINDOWS_BUILD_DIR
 set -euo pipefail
@@ -45,7 +46,16 @@ key_exists() { wine reg query "$1" >/dev/null 2>&1; }
 wineboot -i >/dev/null 2>&1
 wineserver -w
 
+# The version resource's texts in order, as the updater reads them before a run.
+version_texts() { wrestool -x --raw -t 16 "$1" | strings -el | paste -sd ' '; }
+check "the setup program names its product and version" \
+  bash -c '[[ $1 == *"ProductName Quietway ProductVersion $2"* ]]' _ \
+  "$(version_texts "$work/out/quietway-setup-$old_version.exe")" "$old_version"
+
 echo "== silent install"
+# A downloads folder that another user made before the installation, open to everyone.
+downloads=$WINEPREFIX/drive_c/ProgramData/Quietway/downloads
+mkdir -p "$downloads" && chmod 0777 "$downloads"
 check "setup /VERYSILENT exits 0" wine "$work/out/quietway-setup-$old_version.exe" /VERYSILENT
 check "the programs and the web interface are in place" \
   test -f "$app/bin/quietway_service.exe" -a -f "$app/bin/quietway_updater.exe" \
@@ -54,6 +64,9 @@ check "both services running" eventually both_running
 # Wine keeps a folder's access list as its mode: Everyone (other users) must have nothing.
 conf_mode=$(stat -c %a "$WINEPREFIX/drive_c/ProgramData/Quietway/conf")
 check "the conf folder is closed to other users (mode $conf_mode)" test $((0$conf_mode & 7)) -eq 0
+downloads_mode=$(stat -c %a "$downloads")
+check "the downloads folder made before is taken over (mode $downloads_mode)" \
+  test $((0$downloads_mode & 2)) -eq 0
 check "the event source is registered" \
   key_exists 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\QuietwayUpdater'
 password=$(reg query 'SOFTWARE\Quietway2\http' rpc_password)
@@ -66,6 +79,9 @@ check "defaults seeded" test "$(reg query 'SOFTWARE\Quietway2\conf' ssh_port)" =
 echo "== second silent install (newer build, /S)"
 reg set 'SOFTWARE\Quietway2\general' user --string alice
 reg set 'SOFTWARE\Quietway2\conf' ssh_port --string 2222
+# What older setups seeded: their loopback test vendor.
+reg set 'SOFTWARE\Quietway2\app' update_server_url \
+  --string http://127.0.0.1:8090/updater/quietway_version.txt
 check "setup /S exits 0" wine "$work/out/quietway-setup-$new_version.exe" /S
 check "both services running again" eventually both_running
 check "user settings and the password kept" \
@@ -73,6 +89,8 @@ check "user settings and the password kept" \
   = "alice|2222|$password"
 check "app_version is the new one" \
   test "$(reg query 'SOFTWARE\Quietway2\app' app_version)" = "$new_version"
+check "the older setups' loopback vendor is gone" \
+  test -z "$(reg query 'SOFTWARE\Quietway2\app' update_server_url)"
 
 echo "== uninstall"
 # The uninstaller copies itself away and returns at once; its work is waited for below.

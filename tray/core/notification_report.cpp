@@ -16,6 +16,7 @@ constexpr size_t kAnswerLimit = 2047;
 std::string notification_report_url(const std::string& id, int32_t state) {
     std::string url;
     if (!get_setting_string("app", "notification_set_st_url", url)) {
+        if (vendor_base_url().empty()) return url;
         url = vendor_base_url() + kNotificationStatePath;
     }
     std::string user;
@@ -25,9 +26,12 @@ std::string notification_report_url(const std::string& id, int32_t state) {
 }
 
 void report_notification_state(const std::string& id, int32_t state) {
+    const std::string url = notification_report_url(id, state);
+    // Without a vendor there is no one to tell.
+    if (url.empty()) return;
     std::string answer;
     uint32_t error = 0;
-    switch (fetch_document(notification_report_url(id, state), kAnswerLimit, answer, error)) {
+    switch (fetch_document(url, kAnswerLimit, answer, error)) {
         case FetchStatus::no_session:
             log("ERROR InternetOpen!!!! Code = %d", static_cast<int>(error));
             break;

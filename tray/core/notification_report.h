@@ -11,7 +11,8 @@ inline constexpr const char* kNotificationStatePath =
 
 // The `notification_set_st_url` setting (section "app") or the vendor's default address,
 // then "?account=" and the percent-encoded `user` (section "general") when it can be read,
-// then "&id=" `id` "&state=" `state`.
+// then "&id=" `id` "&state=" `state`. "" when the setting is missing and the build names no
+// vendor: then nothing is reported.
 std::string notification_report_url(const std::string& id, int32_t state);
 
 // One GET of that address; its answer (at most 2047 bytes) is dropped. Failures are logged.

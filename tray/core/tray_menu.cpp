@@ -61,10 +61,10 @@ MenuEntry server_submenu() {
     return submenu;
 }
 
-// The web host of the vendor's default addresses, without a port.
+// The web host of the vendor's default addresses, without a port; "" when the build names
+// no vendor.
 std::string vendor_web_host() {
-    // vendor_base_url() is "http://" followed by host[:port].
-    std::string host = vendor_base_url().substr(std::string_view("http://").size());
+    std::string host = vendor_host();
     const size_t colon = host.rfind(':');
     if (colon != std::string::npos && host.find(']', colon) == std::string::npos &&
         colon + 1 < host.size() &&
@@ -126,7 +126,10 @@ std::vector<MenuEntry> build_tray_menu(int status, int64_t now) {
     return menu;
 }
 
-std::string mail_box_url() { return "http://" + vendor_web_host() + ":8084/"; }
+std::string mail_box_url() {
+    const std::string host = vendor_web_host();
+    return host.empty() ? host : "http://" + host + ":8084/";
+}
 
 MenuAction menu_action(int id) {
     MenuAction action;
@@ -150,7 +153,7 @@ MenuAction menu_action(int id) {
         open(std::string(kLocalWebUi) + "/");
     } else if (id == kMenuNotifications) {
         open(std::string(kLocalWebUi) + "?notifypage=true");
-    } else if (id == kMenuMailBox) {
+    } else if (id == kMenuMailBox && !mail_box_url().empty()) {
         open(mail_box_url());
     }
     return action;

@@ -56,7 +56,7 @@ class CommandWorker;
 // Carries out menu entry `id`: its pipe command through `worker`, or its address opened.
 void run_menu_entry(int id, CommandWorker& worker);
 
-// The address of the vendor's mail-box page.
+// The address of the vendor's mail-box page; "" when the build names no vendor.
 std::string mail_box_url();
 
 // "&" mnemonics in the "_" form (a literal "_" doubled, "&&" a literal "&").

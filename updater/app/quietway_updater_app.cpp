@@ -10,8 +10,10 @@
 #include "common/service_host/service_names.h"
 #include "common/store/store.h"
 #include "service/privacy/privacy_status.h"
+#include "updater/net/download_dir.h"
 #include "updater/net/downloader.h"
 #include "updater/net/http_fetch.h"
+#include "updater/sync/installer_identity.h"
 #include "updater/sync/syncs.h"
 #include "updater/sync/version_record.h"
 
@@ -116,6 +118,8 @@ void QuietwayUpdaterApp::tick() {
 
 void QuietwayUpdaterApp::check_update() {
     if (!version_record_) return;
+    std::string key;
+    if (!signing_key(key) || update_server_url_.empty()) return;
     const std::string current = downloaded_version_.empty() ? app_version_ : downloaded_version_;
     version_record_[0] = '\0';
     const size_t got = fetch_text(update_server_url_, version_record_.get(), kVersionRecordSize);
@@ -127,11 +131,12 @@ void QuietwayUpdaterApp::check_update() {
         log("You have the most recent version! (%s)", current.c_str());
         return;
     }
+    if (tried_before(record.version)) return;
     new_version_ = record.version;
     log("Client version is obsolete!");
     update_downloaded_ = false;
     std::string path;
-    if (!get_installer(record, path)) {
+    if (!get_installer(record, key, path)) {
         log("Download update FAILED!");
         return;
     }
@@ -148,7 +153,34 @@ void QuietwayUpdaterApp::check_update() {
     verified_digest_ = record.digest;
 }
 
-bool QuietwayUpdaterApp::get_installer(const VersionRecord& record, std::string& path) {
+// Without a key nothing could be verified as the vendor's, so nothing is fetched to run.
+bool QuietwayUpdaterApp::signing_key(std::string& key) {
+    if (get_setting_string("app", kUpdateKeyValue, key) && is_update_key(key)) {
+        said_no_key_ = false;
+        return true;
+    }
+    if (!said_no_key_) {
+        log("Self-update is OFF: no valid signing key (app\\%s) is configured", kUpdateKeyValue);
+        said_no_key_ = true;
+    }
+    return false;
+}
+
+// An installer that was started and left the old version in place (a failed upgrade) is not
+// started again: each try stops the services. A newer version is tried once more.
+bool QuietwayUpdaterApp::tried_before(const std::string& version) {
+    std::string tried;
+    if (!get_setting_string("app", kUpdateTriedValue, tried) || tried != version) return false;
+    if (said_tried_ != version) {
+        log("Version %s was installed once and did not take; waiting for a newer one",
+            version.c_str());
+        said_tried_ = version;
+    }
+    return true;
+}
+
+bool QuietwayUpdaterApp::get_installer(const VersionRecord& record, const std::string& key,
+                                       std::string& path) {
     const std::string dir = download_dir();
     if (dir.empty()) return false;
     path = dir + record.file_name;
@@ -159,18 +191,19 @@ bool QuietwayUpdaterApp::get_installer(const VersionRecord& record, std::string&
         verified = download_file(record.url, true, &never_abort, path) &&
                    file_md5_matches(path, record.digest);
     }
-    if (verified && signature_accepted(path, record.url)) return true;
+    if (verified && signature_accepted(path, record.url, key) &&
+        identity_accepted(path, record.version)) {
+        return true;
+    }
     remove_file(path);
     remove_file(path + ".sig");
     return false;
 }
 
 // The digest comes over plain HTTP from the same server as the installer, so it only proves
-// an intact download. A signing key in the store makes a signature by the vendor's key a
-// condition as well.
-bool QuietwayUpdaterApp::signature_accepted(const std::string& installer, const std::string& url) {
-    std::string key;
-    if (!get_setting_string("app", kUpdateKeyValue, key)) return true;
+// an intact download; the signature by the store's key proves it is the vendor's.
+bool QuietwayUpdaterApp::signature_accepted(const std::string& installer, const std::string& url,
+                                            const std::string& key) {
     const std::string signature_path = installer + ".sig";
     std::string signature;
     uint32_t error = 0;
@@ -191,11 +224,31 @@ bool QuietwayUpdaterApp::signature_accepted(const std::string& installer, const 
     return valid;
 }
 
+// The record's version is not signed: an older signed installer offered as a newer version
+// would roll the client back to a version with known faults.
+bool QuietwayUpdaterApp::identity_accepted(const std::string& installer,
+                                           const std::string& version) {
+    InstallerIdentity identity;
+    if (!read_installer_identity(installer, identity)) {
+        log("Installer refused: it names no product and version");
+        return false;
+    }
+    if (!installer_is_upgrade(identity, version, app_version_)) {
+        log("Installer refused: %s %s is not %s %s newer than %s", identity.product.c_str(),
+            identity.version.c_str(), kInstallerProduct, version.c_str(), app_version_.c_str());
+        return false;
+    }
+    return true;
+}
+
 bool QuietwayUpdaterApp::still_verified(const std::string& installer) const {
-    if (!file_md5_matches(installer, verified_digest_)) return false;
     std::string key;
-    if (!get_setting_string("app", kUpdateKeyValue, key)) return true;
-    return installer_signature_valid(installer, installer + ".sig", key);
+    InstallerIdentity identity;
+    return file_md5_matches(installer, verified_digest_) &&
+           get_setting_string("app", kUpdateKeyValue, key) &&
+           installer_signature_valid(installer, installer + ".sig", key) &&
+           read_installer_identity(installer, identity) &&
+           installer_is_upgrade(identity, downloaded_version_, app_version_);
 }
 
 void QuietwayUpdaterApp::install_update() {
@@ -210,23 +263,35 @@ void QuietwayUpdaterApp::install_update() {
         log("Update file UNKNOWN!!!");
         return;
     }
-    if (!still_verified(installer)) {
+    if (!run_verified(installer)) {
         log("Installer changed since it was verified! Deleted.");
         remove_file(installer);
         remove_file(installer + ".sig");
         update_downloaded_ = false;
-        return;
     }
+}
+
+// The installer is held from its last check until it has started, and released before a
+// changed one is deleted.
+bool QuietwayUpdaterApp::run_verified(const std::string& installer) {
+    const DownloadHold hold(installer);
+    if (!hold.held() || !still_verified(installer)) return false;
     if (installing_) {
         log("New version was not installed! Try installing...");
     } else {
         log("Installing new version!!!");
     }
     installing_ = true;
+    set_setting_string("app", kUpdateTriedValue, downloaded_version_);
     processes_.run_installer(installer);
+    return true;
 }
 
 void QuietwayUpdaterApp::watchdog() {
+    std::string installer;
+    if (get_setting_string("app", "update_info", installer) && !installer.empty()) {
+        processes_.report_installer_outcome(installer);
+    }
     if (services_.query_state(watched_service_) == WatchedState::stopped) {
         uint32_t error = 0;
         if (!services_.start(watched_service_, error)) {

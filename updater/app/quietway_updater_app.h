@@ -61,15 +61,27 @@ public:
     const std::string& downloaded_version() const { return downloaded_version_; }
     const std::string& new_version() const { return new_version_; }
 
+    // The store value (section "app") naming the version whose installer was last started.
+    static constexpr const char* kUpdateTriedValue = "update_tried";
+
 private:
+    // The store's signing key; false (said once) when there is no valid one.
+    bool signing_key(std::string& key);
+    // Whether `version`'s installer was started before and the client stayed as it was.
+    bool tried_before(const std::string& version);
     // Puts the record's verified installer into the download directory; true with its path
     // in `path`. A file that fails a check is deleted.
-    bool get_installer(const VersionRecord& record, std::string& path);
-    // With a signing key in the store, the installer must carry a valid signature.
-    bool signature_accepted(const std::string& installer, const std::string& url);
+    bool get_installer(const VersionRecord& record, const std::string& key, std::string& path);
+    // The installer carries a valid signature by `key`.
+    bool signature_accepted(const std::string& installer, const std::string& url,
+                            const std::string& key);
+    // The installer itself says it is this client at the record's version, newer than ours.
+    bool identity_accepted(const std::string& installer, const std::string& version);
     // The installer is checked again right before each run: it waits on disk between the
     // check and the install, and runs with the highest privileges.
     bool still_verified(const std::string& installer) const;
+    // Starts the installer when it passes that check; false (nothing started) when it does not.
+    bool run_verified(const std::string& installer);
 
     std::unique_ptr<TickClock> own_clock_;
     std::unique_ptr<ServiceManager> own_services_;
@@ -94,6 +106,8 @@ protected:
     // The digest the recorded installer was verified against.
     std::string verified_digest_;
     std::string account_expires_;
+    bool said_no_key_ = false;
+    std::string said_tried_;
     int32_t last_privacy_status_ = 0;
     std::string app_dir_;
 };

@@ -43,6 +43,10 @@ public:
     virtual bool start_firewall(const std::string& program) = 0;
     // Starts the downloaded installer silently, without waiting for it.
     virtual bool run_installer(const std::string& path) = 0;
+    // Logs how the installer at `path` ended once it has, a single time (Linux: dpkg's exit
+    // code and output, which outlive the updater that the package's scripts stop). Windows'
+    // setup program keeps its own record, so there this does nothing.
+    virtual void report_installer_outcome(const std::string& path) { (void)path; }
     // Ends the engine's process so that the watchdog starts it again.
     virtual void end_engine() = 0;
 };

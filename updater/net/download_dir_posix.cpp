@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -5,6 +6,7 @@
 #include <cstdlib>
 
 #include "common/log/rotating_log.h"
+#include "common/os/unique_fd.h"
 #include "updater/net/download_dir.h"
 #include "updater/net/downloader.h"
 
@@ -56,5 +58,17 @@ std::string download_dir() {
 }
 
 void delete_download(const std::string& path) { unlink(path.c_str()); }
+
+struct DownloadHold::Impl {
+    UniqueFd file;
+};
+
+DownloadHold::DownloadHold(const std::string& path) : impl_(std::make_unique<Impl>()) {
+    impl_->file.reset(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+}
+
+DownloadHold::~DownloadHold() = default;
+
+bool DownloadHold::held() const { return impl_->file.valid(); }
 
 }  // namespace quietway

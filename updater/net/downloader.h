@@ -16,10 +16,12 @@ namespace quietway {
 bool download_file(const std::string& url, bool reload, const std::atomic<uint8_t>* abort,
                    const std::string& path);
 
-// The directory the updater downloads into, with a trailing separator: the temporary
-// directory on Windows; on Linux a directory only root may write and every user may read
-// ($QUIETWAY_DOWNLOAD_DIR for tests, else /var/cache/quietway/downloads/), created on demand.
-// Empty when it cannot be made safe.
+// The directory the updater downloads into, with a trailing separator, created on demand: one
+// that only its owner (root, SYSTEM) and the administrators may write and every user may read
+// ($QUIETWAY_DOWNLOAD_DIR for tests, else /var/cache/quietway/downloads/ on Linux and
+// Quietway\downloads\ in the machine's application data folder on Windows). Never the shared
+// temporary directory, where another user could plant or rewrite an installer. Empty when it
+// cannot be made safe.
 std::string download_dir();
 
 // Downloads `url` into the download directory under the URL's last path segment. `path` is

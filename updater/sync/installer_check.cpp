@@ -9,7 +9,7 @@
 #include "updater/sync/version_record.h"
 
 // The checks an installer passes before it may run: its MD5 digest against the version
-// record and, when the store holds a signing key, its detached Ed25519 signature.
+// record (an intact transfer) and its detached Ed25519 signature by the store's signing key.
 namespace quietway {
 namespace {
 
@@ -90,12 +90,15 @@ bool file_md5_matches(const std::string& path, std::string_view digest) {
            std::equal(expected.begin(), expected.end(), actual.begin());
 }
 
+bool is_update_key(std::string_view key) {
+    std::array<unsigned char, kPublicKeyBytes> bytes;
+    return key.size() == kPublicKeyBytes * 2 && decode_hex(key, bytes);
+}
+
 bool installer_signature_valid(const std::string& path, const std::string& signature_path,
                                std::string_view public_key_hex) {
     std::array<unsigned char, kPublicKeyBytes> key_bytes;
-    if (public_key_hex.size() != kPublicKeyBytes * 2 || !decode_hex(public_key_hex, key_bytes)) {
-        return false;
-    }
+    if (!is_update_key(public_key_hex) || !decode_hex(public_key_hex, key_bytes)) return false;
     std::vector<unsigned char> signature;
     if (!read_whole_file(signature_path, kSignatureBytes + 1, signature) ||
         signature.size() != kSignatureBytes) {

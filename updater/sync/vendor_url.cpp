@@ -3,13 +3,18 @@
 #include "common/store/store.h"
 #include "updater/sync/syncs.h"
 
-#ifndef QUIETWAY_VENDOR_HOST
-#error "QUIETWAY_VENDOR_HOST names the vendor's update host; the build sets it"
+#if !defined(QUIETWAY_VENDOR_HOST) || !defined(QUIETWAY_VENDOR_SCHEME)
+#error "QUIETWAY_VENDOR_SCHEME and QUIETWAY_VENDOR_HOST name the vendor's host; the build sets them"
 #endif
 
 namespace quietway {
 
-std::string vendor_base_url() { return std::string("http://") + QUIETWAY_VENDOR_HOST; }
+std::string vendor_host() { return QUIETWAY_VENDOR_HOST; }
+
+std::string vendor_base_url() {
+    const std::string host = vendor_host();
+    return host.empty() ? host : std::string(QUIETWAY_VENDOR_SCHEME) + "://" + host;
+}
 
 std::string percent_encode(std::string_view text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
@@ -33,7 +38,8 @@ std::string percent_encode(std::string_view text) {
 std::string vendor_address(const char* override_name, const char* default_path) {
     std::string address;
     if (get_setting_string("app", override_name, address)) return address;
-    return vendor_base_url() + default_path;
+    const std::string base = vendor_base_url();
+    return base.empty() ? base : base + default_path;
 }
 
 std::string with_account_query(std::string address) {

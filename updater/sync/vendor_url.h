@@ -16,7 +16,7 @@ inline constexpr const char* kAccountExpiresPath = "/updater/get_account_expires
 std::string percent_encode(std::string_view text);
 
 // The store value `override_name` of section "app" when it can be read, else the update host
-// followed by `default_path`.
+// followed by `default_path`; "" when the store has none and the build names no vendor.
 std::string vendor_address(const char* override_name, const char* default_path);
 
 // `address` followed by "?account=" and the encoded `user` of section "general" when that

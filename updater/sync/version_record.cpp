@@ -74,16 +74,22 @@ bool parse_version_record(std::string_view text, VersionRecord& out) {
     return true;
 }
 
+bool compare_versions(std::string_view a, std::string_view b, int& order) {
+    std::array<std::string_view, 4> first;
+    std::array<std::string_view, 4> second;
+    if (!split_version(a, first) || !split_version(b, second)) return false;
+    order = 0;
+    for (size_t i = 0; i < first.size() && order == 0; ++i) {
+        order = compare_numbers(first[i], second[i]);
+    }
+    return true;
+}
+
 bool is_newer_version(std::string_view current, std::string_view candidate) {
     std::array<std::string_view, 4> next;
     if (!split_version(candidate, next)) return false;
-    std::array<std::string_view, 4> now;
-    if (!split_version(current, now)) return true;
-    for (size_t i = 0; i < next.size(); ++i) {
-        const int order = compare_numbers(now[i], next[i]);
-        if (order != 0) return order < 0;
-    }
-    return false;
+    int order = 0;
+    return !compare_versions(current, candidate, order) || order < 0;
 }
 
 }  // namespace quietway

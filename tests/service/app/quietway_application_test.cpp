@@ -196,22 +196,27 @@ TEST_F(EngineTest, AFailedKillSwitchIsStartedAgainByTheNextConnection) {
     app->cleanup();
 }
 
-TEST_F(EngineTest, AnInterruptedStartResumesOnlyWithAutoPrivacy) {
+// An upgrade that stopped a running tunnel sets privacy_resume, since its clean stop stored
+// status 1: the next engine connects once and clears it.
+TEST_F(EngineTest, AnInterruptedStartResumesOnlyWithAutoPrivacyOrAfterAnUpgrade) {
     use_scripts(kConnects);
-    for (const uint32_t auto_privacy : {0u, 1u}) {
-        SCOPED_TRACE(auto_privacy);
+    for (const auto& [auto_privacy, resume] : {std::pair{0u, 0u}, {1u, 0u}, {0u, 1u}}) {
+        SCOPED_TRACE(auto_privacy * 10 + resume);
         seed();
         create_reg_dword(kApp, "privacy_status", 2);
         create_reg_dword(kGeneral, "auto_privacy", auto_privacy);
+        create_reg_dword(kApp, "privacy_resume", resume);
+        const uint32_t starts = auto_privacy | resume;
         auto app = make_app();
         ASSERT_TRUE(app->init());
         // A start reports "connecting" before init returns.
-        EXPECT_EQ(app->privacy_status(), auto_privacy == 1 ? kPrivacyConnecting : kPrivacyStopped);
-        if (auto_privacy == 0) {
+        EXPECT_EQ(app->privacy_status(), starts == 1 ? kPrivacyConnecting : kPrivacyStopped);
+        EXPECT_EQ(stored(kApp, "privacy_resume"), 0u);
+        if (starts == 0) {
             EXPECT_EQ(stored(kApp, "privacy_status"), 1u);
         }
         app->cleanup();
-        EXPECT_EQ(runs().size(), auto_privacy);
+        EXPECT_EQ(runs().size(), starts);
     }
 }
 

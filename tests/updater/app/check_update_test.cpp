@@ -4,10 +4,13 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 
 #include "common/store/store.h"
+#include "common/store/store_admin.h"
+#include "tests/support/child_process.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/store_fixture.h"
 #include "tests/updater/app/updater_fakes.h"
@@ -72,7 +75,7 @@ private:
     std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key_{nullptr, EVP_PKEY_free};
 };
 
-// Linux downloads go to a directory of the test's own; Windows keeps the temporary directory.
+// Downloads go to a directory of the test's own.
 struct DownloadDirEnv {
     TempDir dir;
     ScopedEnv env{kDownloadDirEnv, (dir / "downloads").string()};
@@ -80,32 +83,45 @@ struct DownloadDirEnv {
 
 std::string unique_name() {
     std::random_device random;
-    return "qw-setup-" + std::to_string(random()) + ".deb";
+    return "qw-setup-" + std::to_string(random()) + QUIETWAY_INSTALLER_SUFFIX;
+}
+
+// A real installer naming `product` and `version`, made by the build.
+std::string installer_of(const std::string& product, const std::string& version) {
+    return read_file(program_directory() + "/installers/" + product + "-" + version +
+                     QUIETWAY_INSTALLER_SUFFIX);
 }
 
 class CheckUpdateTest : public StoreTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(server_.started());
+        ASSERT_FALSE(installer_.empty());
         ASSERT_TRUE(create_reg_string(RootKey::local_machine, "SOFTWARE\\Quietway2\\app",
                                       "app_version", "1.0.0.9"));
         ASSERT_TRUE(set_setting_string("app", "update_server_url", server_.url("/version.txt")));
+        ASSERT_TRUE(set_setting_string("app", kUpdateKeyValue, key_.public_hex()));
         ASSERT_FALSE(download_dir().empty());
         installer_path_ = download_dir() + file_name_;
     }
     void TearDown() override {
         std::error_code ignored;
         fs::remove(installer_path_, ignored);
+        fs::remove(installer_path_ + ".sig", ignored);
     }
 
-    // Publishes the installer and a record of `version` with `digest` (the right one when
-    // empty), then runs one check.
-    void check(QuietwayUpdaterApp& app, const std::string& version,
-               const std::string& digest = {}) {
-        write_file(root_ / file_name_, installer_);
+    // Publishes `installer` (the newest build when empty) with `signature` (the vendor key's
+    // when not given, none when empty) and a record of `version` with `digest` (the right one
+    // when empty), then runs one check.
+    void check(QuietwayUpdaterApp& app, const std::string& version, const std::string& digest = {},
+               std::string bytes = {}, std::optional<std::string> signature = {}) {
+        if (bytes.empty()) bytes = installer_;
+        write_file(root_ / file_name_, bytes);
+        write_file(root_ / (file_name_ + ".sig"), signature.value_or(key_.sign(bytes)));
+        if (signature && signature->empty()) fs::remove(root_ / (file_name_ + ".sig"));
         write_file(root_ / "version.txt", version + " " + file_name_ + " " +
-                                              (digest.empty() ? md5_hex(installer_) : digest) +
-                                              "\n" + server_.url("/" + file_name_) + "\n");
+                                              (digest.empty() ? md5_hex(bytes) : digest) + "\n" +
+                                              server_.url("/" + file_name_) + "\n");
         app.check_update();
     }
     bool installer_requested() const {
@@ -125,15 +141,16 @@ protected:
     DownloadDirEnv download_env_;
     LogCapture log_{kUpdaterLogFile};
     Fakes fakes_;
+    const SigningKey key_;
     QuietwayUpdaterApp app_{nullptr, fakes_.seams()};
-    const std::string installer_ = "installer bytes " + std::string(3000, 'x');
+    const std::string installer_ = installer_of("quietway", "1.0.0.10");
     const std::string file_name_ = unique_name();
     std::string installer_path_;
 };
 
 TEST_F(CheckUpdateTest, NewerRecordIsDownloadedVerifiedAndRecorded) {
     TempDir elsewhere;
-    const fs::path older = elsewhere / "old-setup.deb";
+    const fs::path older = elsewhere / "old-setup";
     write_file(older, "old");
     ASSERT_TRUE(set_setting_string("app", "update_info", older.string()));
     ASSERT_TRUE(app_.init());
@@ -189,35 +206,72 @@ TEST_F(CheckUpdateTest, InstallerWithAWrongDigestIsDeleted) {
     EXPECT_FALSE(app_.update_downloaded());
 }
 
-TEST_F(CheckUpdateTest, WithASigningKeyOnlyASignedInstallerIsAccepted) {
-    const SigningKey key;
-    ASSERT_TRUE(set_setting_string("app", kUpdateKeyValue, key.public_hex()));
+// The digest only proves an intact transfer: without a signature by the store's key nothing
+// runs, and without a key nothing is even fetched.
+TEST_F(CheckUpdateTest, OnlyAnInstallerSignedByTheStoresKeyIsAccepted) {
     const struct {
         const char* name;
+        std::string key;        // the store's; empty: none
         std::string signature;  // empty: none published
+        bool fetched;
         bool accepted;
     } cases[] = {
-        {"other data", key.sign(installer_ + "!"), false},
-        {"other key", SigningKey().sign(installer_), false},
-        {"missing", "", false},
-        {"good", key.sign(installer_), true},
+        {"no key", "", key_.sign(installer_), false, false},
+        {"malformed key", "abc", key_.sign(installer_), false, false},
+        {"other data", key_.public_hex(), key_.sign(installer_ + "!"), true, false},
+        {"other key", key_.public_hex(), SigningKey().sign(installer_), true, false},
+        {"missing", key_.public_hex(), "", true, false},
+        {"good", key_.public_hex(), key_.sign(installer_), true, true},
     };
     for (const auto& c : cases) {
-        std::error_code ignored;
-        fs::remove(root_ / (file_name_ + ".sig"), ignored);
-        if (!c.signature.empty()) write_file(root_ / (file_name_ + ".sig"), c.signature);
+        SCOPED_TRACE(c.name);
+        delete_reg_value("SOFTWARE\\Quietway2\\app", kUpdateKeyValue);
+        if (!c.key.empty()) set_setting_string("app", kUpdateKeyValue, c.key);
         LogCapture log(kUpdaterLogFile);
         QuietwayUpdaterApp app(nullptr, fakes_.seams());
         ASSERT_TRUE(app.init());
-        check(app, "1.0.0.10");
-        EXPECT_EQ(app.update_downloaded(), c.accepted) << c.name;
-        EXPECT_EQ(fs::exists(installer_path_), c.accepted) << c.name;
-        EXPECT_EQ(log.contains("Installer signature INVALID!"), !c.accepted) << c.name;
+        const size_t requests = server_.requests().size();
+        check(app, "1.0.0.10", {}, {}, c.signature);
+        app.check_update();
+        EXPECT_EQ(server_.requests().size() > requests, c.fetched);
+        EXPECT_EQ(app.update_downloaded(), c.accepted);
+        EXPECT_EQ(fs::exists(installer_path_), c.accepted);
+        EXPECT_EQ(log.contains("Installer signature INVALID!"), c.fetched && !c.accepted);
+        EXPECT_EQ(log.count("Self-update is OFF: no valid signing key"), c.fetched ? 0u : 1u);
         if (c.accepted) {
             // The signature kept beside the installer passes the check before the run.
             app.install_update();
             EXPECT_TRUE(app.installing()) << log.text();
         }
+        TearDown();
+    }
+}
+
+// The record's version is not signed: the installer itself must be this client, at the
+// record's version, newer than the installed one.
+TEST_F(CheckUpdateTest, AnInstallerRunsOnlyWhenItIsThisClientAndNewer) {
+    const struct {
+        const char* product;
+        const char* version;  // what the installer carries
+        const char* record;   // what the record offers
+        bool accepted;
+    } cases[] = {
+        {"quietway", "1.0.0.10", "1.0.0.10", true},
+        {"quietway", "1.0.0.8", "1.0.0.10", false},   // an older signed build: a rollback
+        {"quietway", "1.0.0.9", "1.0.0.10", false},   // the installed version again
+        {"quietway", "1.0.0.10", "1.0.0.11", false},  // not what the record named
+        {"othervpn", "1.0.0.10", "1.0.0.10", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.product) + " " + c.version + " as " + c.record);
+        LogCapture log(kUpdaterLogFile);
+        QuietwayUpdaterApp app(nullptr, fakes_.seams());
+        ASSERT_TRUE(app.init());
+        check(app, c.record, {}, installer_of(c.product, c.version));
+        EXPECT_EQ(app.update_downloaded(), c.accepted);
+        EXPECT_EQ(fs::exists(installer_path_), c.accepted);
+        EXPECT_EQ(log.contains("Installer refused: "), !c.accepted) << log.text();
+        TearDown();
     }
 }
 

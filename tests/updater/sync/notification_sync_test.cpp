@@ -145,5 +145,22 @@ TEST_F(NotificationSyncTest, AnEqualExpiryAnswerIsWrittenOnce) {
     EXPECT_EQ(stored_text, "marker");
 }
 
+// Without an address in the store or a vendor in the build there is nowhere to fetch from:
+// each sync says so once and changes nothing.
+TEST_F(NotificationSyncTest, WithoutAVendorEachSyncSaysOnceThatItIsOff) {
+    if (!vendor_host().empty()) GTEST_SKIP() << "this build names a vendor: " << vendor_host();
+    std::string remembered = "1";
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_FALSE(sync_servers([] { ADD_FAILURE() << "the engine was ended"; }));
+        EXPECT_FALSE(sync());
+        EXPECT_FALSE(sync_account(remembered));
+    }
+    EXPECT_TRUE(stored().empty());
+    EXPECT_EQ(remembered, "1");
+    for (const std::string sync : {"server list", "notification", "account"}) {
+        EXPECT_EQ(log_.count("No vendor configured: " + sync + " sync is off"), 1u) << sync;
+    }
+}
+
 }  // namespace
 }  // namespace quietway
