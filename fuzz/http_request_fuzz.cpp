@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/os/file_io_posix.h"
 #include "common/os/unique_fd.h"
 #include "common/store/store.h"
 #include "fuzz/fuzz_environment.h"
@@ -124,14 +125,8 @@ UniqueFd connect_to(uint16_t port) {
 
 std::string exchange(uint16_t port, std::string_view request) {
     const UniqueFd client = connect_to(port);
-    size_t sent = 0;
-    while (sent < request.size()) {
-        const ssize_t done =
-            ::send(client.get(), request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-        if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) break;  // the server may close early on a request it refuses
-        sent += static_cast<size_t>(done);
-    }
+    // The server may close early on a request it refuses.
+    send_all(client.get(), request.data(), request.size());
     ::shutdown(client.get(), SHUT_WR);
     std::string reply;
     char buffer[4096];

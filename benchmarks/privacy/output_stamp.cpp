@@ -21,7 +21,11 @@
 #include <string_view>
 #include <vector>
 
+#include "common/os/file_io_posix.h"
+
 namespace {
+
+using quietway::write_all;
 
 constexpr size_t kNameCapacity = 32;
 constexpr size_t kTokenCapacity = 256;
@@ -60,19 +64,6 @@ std::string prefix_for(const char* argv0) {
         }
     }
     return prefix;
-}
-
-bool write_all(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t put = ::write(fd, data, size);
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += put;
-        size -= static_cast<size_t>(put);
-    }
-    return true;
 }
 
 void write_stamp(const std::string& path, std::chrono::steady_clock::time_point at) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "common/crash/crash_report_posix.h"
+#include "common/os/file_io_posix.h"
 
 namespace quietway::crash_report {
 namespace {
@@ -21,17 +22,7 @@ unsigned text_length(const char* text) {
     return n;
 }
 
-void write_all(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-}
-
-// Buffered text output without allocation.
+// Buffered text output without allocation, safe in a signal handler.
 class ReportWriter {
 public:
     explicit ReportWriter(int fd) : fd_(fd) {}

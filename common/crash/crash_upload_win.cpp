@@ -6,6 +6,7 @@
 #include "common/crash/crash_reporter.h"
 #include "common/crash/crash_upload.h"
 #include "common/crash/multipart_form.h"
+#include "common/os/internet_handle_win.h"
 #include "common/os/win_handle.h"
 
 namespace quietway {
@@ -15,20 +16,6 @@ constexpr const char* kUserAgent = "Quietway crash reporter";
 constexpr DWORD kChunkSize = 64 * 1024;
 constexpr LONGLONG kMaxDumpSize = 512LL * 1024 * 1024;
 constexpr DWORD kTimeoutMs = 15000;  // each of connect, send and receive
-
-class InternetHandle {
-public:
-    explicit InternetHandle(HINTERNET handle) : handle_(handle) {}
-    ~InternetHandle() {
-        if (handle_ != nullptr) InternetCloseHandle(handle_);
-    }
-    InternetHandle(const InternetHandle&) = delete;
-    InternetHandle& operator=(const InternetHandle&) = delete;
-    HINTERNET get() const { return handle_; }
-
-private:
-    HINTERNET handle_;
-};
 
 bool write_all(HINTERNET request, const char* data, DWORD size) {
     while (size > 0) {

@@ -2,11 +2,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 
 #include "common/log/log_file.h"
+#include "common/os/file_io_posix.h"
 
 namespace quietway::log_platform {
 
@@ -38,14 +38,7 @@ LogFile::~LogFile() {
 bool LogFile::is_open() const { return handle_ >= 0; }
 
 bool LogFile::append(const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(static_cast<int>(handle_), data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
+    return write_all(static_cast<int>(handle_), data, size);
 }
 
 void remove_file(const char* path) { ::unlink(path); }

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "common/os/file_io_posix.h"
 #include "common/os/unique_fd.h"
 
 extern char** environ;
@@ -46,8 +47,7 @@ std::vector<char*> pointers_to(const std::vector<std::string>& texts) {
 
 // Writes errno to the report pipe and ends the child; the parent reads it as the failure.
 [[noreturn]] void fail_child(int report_fd, int error) {
-    const ssize_t ignored = ::write(report_fd, &error, sizeof(error));
-    (void)ignored;
+    write_all(report_fd, &error, sizeof(error));
     _exit(127);
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/log/rotating_log.h"
+#include "common/os/reg_key_win.h"
 #include "common/service_host/cnt_service.h"
 #include "common/service_host/error_text.h"
 #include "common/service_host/multi_string.h"
@@ -16,21 +17,6 @@ constexpr const char* kApplicationLogKey =
     "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application";
 // A "Sources" list larger than this is not touched.
 constexpr DWORD kMaxSourcesBytes = 256 * 1024;
-
-class RegKey {
-public:
-    RegKey() = default;
-    ~RegKey() {
-        if (key_ != nullptr) RegCloseKey(key_);
-    }
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-    HKEY* out() { return &key_; }
-    HKEY get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
 
 std::string source_key(const char* service_name) {
     return std::string(kApplicationLogKey) + "\\" + service_name;
@@ -62,7 +48,7 @@ bool write_sources(HKEY key, DWORD type, const std::vector<std::string>& sources
 void CNTService::add_event_source(const char* message_file, uint32_t types) {
     RegKey source;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, source_key(service_name_).c_str(), 0, nullptr,
-                        REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, source.out(),
+                        REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, source.receive(),
                         nullptr) != ERROR_SUCCESS) {
         log("cannot create the event source key of %s", service_name_);
         return;
@@ -75,10 +61,7 @@ void CNTService::add_event_source(const char* message_file, uint32_t types) {
                    reinterpret_cast<const BYTE*>(&supported), sizeof supported);
 
     RegKey application;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kApplicationLogKey, 0, KEY_ALL_ACCESS,
-                      application.out()) != ERROR_SUCCESS) {
-        return;
-    }
+    if (!application.open(kApplicationLogKey, KEY_ALL_ACCESS)) return;
     DWORD type = REG_MULTI_SZ;
     std::vector<std::string> sources;
     // A missing list stays missing.
@@ -91,10 +74,7 @@ void CNTService::add_event_source(const char* message_file, uint32_t types) {
 void CNTService::remove_event_source() {
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, source_key(service_name_).c_str());
     RegKey application;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kApplicationLogKey, 0, KEY_ALL_ACCESS,
-                      application.out()) != ERROR_SUCCESS) {
-        return;
-    }
+    if (!application.open(kApplicationLogKey, KEY_ALL_ACCESS)) return;
     DWORD type = REG_MULTI_SZ;
     std::vector<std::string> sources;
     if (!read_sources(application.get(), type, sources)) return;
@@ -103,12 +83,12 @@ void CNTService::remove_event_source() {
 
 void CNTService::log_event(const char* message, uint16_t type, int32_t id) {
     last_error_.store(last_system_error());
-    HANDLE source = RegisterEventSourceA(nullptr, service_name_);
-    if (source == nullptr) return;
+    const HandleOwner<HANDLE, &DeregisterEventSource> source(
+        RegisterEventSourceA(nullptr, service_name_));
+    if (!source) return;
     const char* strings[] = {message};
-    ReportEventA(source, type, 0, static_cast<DWORD>(event_id_for(type, id)),
+    ReportEventA(source.get(), type, 0, static_cast<DWORD>(event_id_for(type, id)),
                  user_sid_.empty() ? nullptr : user_sid_.data(), 1, 0, strings, nullptr);
-    DeregisterEventSource(source);
 }
 
 }  // namespace quietway

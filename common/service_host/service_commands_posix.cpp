@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "common/log/rotating_log.h"
+#include "common/os/file_io_posix.h"
 #include "common/service_host/cnt_service.h"
 #include "common/service_host/systemctl.h"
 #include "common/service_host/systemd_unit.h"
@@ -27,35 +28,26 @@ bool own_program_path(std::string& path) {
     return true;
 }
 
-bool write_all(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t wrote = write(fd, text.data() + done, text.size() - done);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) return false;
-        done += static_cast<size_t>(wrote);
-    }
-    return true;
-}
-
 // Writes the file complete beside its final name, then links it in place: a crash leaves no
 // half-written unit, and an existing unit is never replaced (the service is then installed).
 bool create_unit_file(const std::string& path, const std::string& text) {
-    const std::string temporary = path + ".tmp-" + std::to_string(getpid());
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        log("install: cannot write %s, errno %d", temporary.c_str(), errno);
-        return false;
+    AtomicWrite how;
+    how.mode = 0644;
+    how.keep_existing = true;
+    how.temporary = path + ".tmp-" + std::to_string(getpid());
+    switch (write_file_atomically(AT_FDCWD, path, text, how)) {
+        case AtomicWriteResult::placed:
+            return true;
+        case AtomicWriteResult::not_created:
+            log("install: cannot write %s, errno %d", how.temporary.c_str(), errno);
+            return false;
+        case AtomicWriteResult::not_placed:
+            log("install: cannot create %s, errno %d", path.c_str(), errno);
+            return false;
+        case AtomicWriteResult::not_written:
+            break;
     }
-    const bool written = write_all(fd, text) && fsync(fd) == 0;
-    const bool closed = close(fd) == 0;
-    bool linked = false;
-    if (written && closed) {
-        linked = link(temporary.c_str(), path.c_str()) == 0;
-        if (!linked) log("install: cannot create %s, errno %d", path.c_str(), errno);
-    }
-    unlink(temporary.c_str());
-    return linked;
+    return false;
 }
 
 bool systemctl_succeeds(const std::vector<std::string>& args) {

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "common/log/rotating_log.h"
+#include "common/os/sc_handle_win.h"
 #include "common/service_host/cnt_service.h"
-#include "common/service_host/sc_handle_win.h"
 
 // The command-line actions on the service control manager.
 namespace quietway {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "common/store/reg_key_win.h"
 #include "common/store/store_admin.h"
+#include "common/store/store_key_win.h"
 
 namespace quietway {
 

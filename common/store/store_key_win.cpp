@@ -5,31 +5,13 @@
 #include <string>
 #include <string_view>
 
-#include "common/store/reg_key_win.h"
+#include "common/os/local_memory_win.h"
 #include "common/store/store.h"
+#include "common/store/store_key_win.h"
 
 namespace quietway {
 
 namespace {
-
-// A security descriptor built from its text form; LocalFree releases it.
-class ProtectedDescriptor {
-public:
-    ProtectedDescriptor() {
-        ConvertStringSecurityDescriptorToSecurityDescriptorA(kProtectedKeyDacl, SDDL_REVISION_1,
-                                                             &descriptor_, nullptr);
-    }
-    ~ProtectedDescriptor() {
-        if (descriptor_ != nullptr) LocalFree(descriptor_);
-    }
-    ProtectedDescriptor(const ProtectedDescriptor&) = delete;
-    ProtectedDescriptor& operator=(const ProtectedDescriptor&) = delete;
-
-    PSECURITY_DESCRIPTOR get() const { return descriptor_; }
-
-private:
-    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
-};
 
 // RegCreateKeyExA with `descriptor` for a key it creates. The DACL is set once more on the new
 // key through a handle of its own with WRITE_DAC (which the creator, as the owner, always
@@ -42,14 +24,12 @@ bool create_level(HKEY parent, const std::string& name, REGSAM access,
     if (RegCreateKeyExA(parent, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access,
                         &attributes, &created, &disposition) != ERROR_SUCCESS)
         return false;
-    key.adopt(created);
+    key.reset(created);
     if (disposition != REG_CREATED_NEW_KEY) return true;
-    HKEY for_dacl = nullptr;
-    if (RegOpenKeyExA(created, nullptr, 0, WRITE_DAC, &for_dacl) != ERROR_SUCCESS) return false;
-    const bool set =
-        RegSetKeySecurity(for_dacl, DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
-    RegCloseKey(for_dacl);
-    return set;
+    RegKey for_dacl;
+    return RegOpenKeyExA(created, nullptr, 0, WRITE_DAC, for_dacl.receive()) == ERROR_SUCCESS &&
+           RegSetKeySecurity(for_dacl.get(), DACL_SECURITY_INFORMATION, descriptor) ==
+               ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -58,9 +38,11 @@ bool create_store_key(const char* path, REGSAM access, RegKey& key) {
     if (path == nullptr || *path == '\0' || !key_path_fits(path)) return false;
     // A null DACL: every account, the tray in the user's session included, has full access.
     SECURITY_DESCRIPTOR open{};
-    const ProtectedDescriptor protect;
+    LocalMemory protect;
     if (!InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION) ||
-        !SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE) || protect.get() == nullptr)
+        !SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE) ||
+        !ConvertStringSecurityDescriptorToSecurityDescriptorA(kProtectedKeyDacl, SDDL_REVISION_1,
+                                                              protect.receive(), nullptr))
         return false;
 
     // One level per call, so that each created key gets the descriptor of its own place.

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/os/file_io_posix.h"
 #include "common/store/store_limits.h"
 #include "common/store/store_tree_posix.h"
 
@@ -84,7 +85,7 @@ bool decode_value_entry(std::string_view entry, std::string& value_name) {
     return decode(entry.substr(1), false, value_name);
 }
 
-bool is_temporary_entry(std::string_view entry) { return entry.starts_with(".tmp."); }
+bool is_temporary_entry(std::string_view entry) { return entry.starts_with(kTemporaryPrefix); }
 
 bool same_name(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;

@@ -2,11 +2,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <cstring>
 
+#include "common/os/file_io_posix.h"
 #include "common/store/store.h"
 #include "common/store/store_admin.h"
 #include "common/store/store_limits.h"
@@ -38,64 +36,6 @@ bool parse_value_file(const std::string& content, size_t limit, ValueData& out) 
         return true;
     }
     return false;
-}
-
-// Reads at most `limit` + 1 bytes, so that an overlong file is seen without reading it all;
-// the buffer grows as the data comes.
-bool read_bounded(int fd, size_t limit, std::string& content) {
-    content.assign(std::min<size_t>(limit + 1, 1024), '\0');
-    size_t filled = 0;
-    for (;;) {
-        if (filled == content.size()) {
-            if (content.size() == limit + 1) break;
-            content.resize(std::min(limit + 1, content.size() * 2));
-        }
-        const ssize_t got = ::read(fd, content.data() + filled, content.size() - filled);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return false;
-        if (got == 0) break;
-        filled += static_cast<size_t>(got);
-    }
-    content.resize(filled);
-    return true;
-}
-
-bool write_all(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t put = ::write(fd, bytes.data(), bytes.size());
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        bytes.remove_prefix(static_cast<size_t>(put));
-    }
-    return true;
-}
-
-std::string temporary_entry_name() {
-    static std::atomic<unsigned long> counter{0};
-    return ".tmp." + std::to_string(::getpid()) + "." + std::to_string(++counter);
-}
-
-// Creates a fresh temporary file in the key, with exactly `mode` whatever the umask.
-UniqueFd create_temporary(int key, mode_t mode, std::string& entry) {
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        entry = temporary_entry_name();
-        UniqueFd fd(::openat(key, entry.c_str(),
-                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
-        if (!fd.valid() && errno == EEXIST) continue;  // left behind by a crashed writer
-        if (fd.valid() && ::fchmod(fd.get(), mode) != 0) {
-            ::unlinkat(key, entry.c_str(), 0);
-            return UniqueFd();
-        }
-        return fd;
-    }
-    return UniqueFd();
-}
-
-bool fill_and_close(UniqueFd file, std::string_view header, std::string_view data) {
-    std::string content(header);
-    content.append(data);
-    if (!write_all(file.get(), content) || ::fsync(file.get()) != 0) return false;
-    return ::close(file.release()) == 0;
 }
 
 }  // namespace
@@ -159,19 +99,15 @@ bool write_value(int key, std::string_view name, uint32_t type, std::string_view
     std::string target;
     if (!find_value_entry(key, name, target)) target = value_entry_name(name);
 
-    std::string temporary;
+    std::string content(header);
+    content.append(data);
     // The temporary file already has the final mode, so a secret is never readable by others,
-    // not even for a moment.
-    UniqueFd file =
-        create_temporary(key, secret ? S_IRUSR | S_IWUSR : key_info.st_mode & 0666, temporary);
-    if (!file.valid()) return false;
-    // Written and flushed in full before the rename, so a reader sees the old value or the new
-    // one and a crash leaves one of them.
-    if (!fill_and_close(std::move(file), header, data) ||
-        ::renameat(key, temporary.c_str(), key, target.c_str()) != 0) {
-        ::unlinkat(key, temporary.c_str(), 0);
-        return false;
-    }
+    // not even for a moment; a reader sees the old value or the new one and a crash leaves one
+    // of them.
+    AtomicWrite how;
+    how.mode = secret ? S_IRUSR | S_IWUSR : key_info.st_mode & 0666;
+    if (write_file_atomically(key, target, content, how) != AtomicWriteResult::placed) return false;
+    // So that the rename survives a crash too; it cannot be undone, so this does not decide.
     ::fsync(key);
     return true;
 }

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "common/store/reg_key_win.h"
 #include "common/store/store.h"
+#include "common/store/store_key_win.h"
 
 namespace quietway {
 
@@ -102,7 +102,7 @@ bool delete_reg_key(const char* path) {
         names.emplace_back(value_name);
     }
     for (const std::string& value_name : names) RegDeleteValueA(key.get(), value_name.c_str());
-    key.close();
+    key.reset();
     // Fails while the key has subkeys: the key then stays, without its values.
     return RegDeleteKeyA(HKEY_LOCAL_MACHINE, path) == ERROR_SUCCESS;
 }

@@ -1,13 +1,14 @@
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "common/log/rotating_log.h"
+#include "common/os/file_io_posix.h"
 #include "common/process/process_kill.h"
 #include "common/process/process_kill_posix.h"
 #include "service/app/app_platform.h"
@@ -27,6 +28,19 @@ bool fits_exec_line(const std::string& path) {
         if (c < 0x20 || c == 0x7f || c == '"' || c == '`' || c == '$' || c == '\\') return false;
     }
     return !path.empty() && path.front() == '/';
+}
+
+std::string autostart_entry(const std::string& program) {
+    return "[Desktop Entry]\n"
+           "Type=Application\n"
+           "Name=Quietway\n"
+           "Comment=Quietway connection status\n"
+           "Exec=\"" +
+           program +
+           "\"\n"
+           "Terminal=false\n"
+           "NoDisplay=true\n"
+           "X-GNOME-Autostart-enabled=true\n";
 }
 
 std::string base_name(const std::string& path) {
@@ -50,31 +64,13 @@ bool write_tray_autostart(const std::string& app_dir) {
     const fs::path dir = redirected != nullptr && *redirected != '\0' ? redirected : kAutostartDir;
     std::error_code error;
     fs::create_directories(dir, error);
-    const fs::path temporary = dir / (std::string(kAutostartFile) + ".new");
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << "[Desktop Entry]\n"
-               "Type=Application\n"
-               "Name=Quietway\n"
-               "Comment=Quietway connection status\n"
-               "Exec=\""
-            << program
-            << "\"\n"
-               "Terminal=false\n"
-               "NoDisplay=true\n"
-               "X-GNOME-Autostart-enabled=true\n";
-        out.flush();
-        if (!out) {
-            log("tray autostart entry not written to %s", dir.c_str());
-            fs::remove(temporary, error);
-            return false;
-        }
-    }
-    fs::permissions(temporary, fs::perms(0644), error);
-    fs::rename(temporary, dir / kAutostartFile, error);
-    if (error) {
+    const std::string path = dir / kAutostartFile;
+    AtomicWrite how;
+    how.mode = 0644;
+    how.temporary = path + ".new";
+    if (write_file_atomically(AT_FDCWD, path, autostart_entry(program), how) !=
+        AtomicWriteResult::placed) {
         log("tray autostart entry not written to %s", dir.c_str());
-        fs::remove(temporary, error);
         return false;
     }
     return true;

@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/os/file_io_posix.h"
 #include "service/dns/dns_report_posix.h"
-#include "service/dns/fd_io_posix.h"
 
 namespace quietway::dns {
 namespace {
@@ -79,17 +79,12 @@ bool StateDir::has(const char* record) const {
 }
 
 bool StateDir::save(const char* record, const std::string& bytes) {
-    const std::string temporary = std::string(record) + ".new";
-    ::unlinkat(dir_.get(), temporary.c_str(), 0);
-    UniqueFd fd(::openat(dir_.get(), temporary.c_str(),
-                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    const bool ok = fd.valid() && write_synced(fd.get(), bytes) &&
-                    ::renameat(dir_.get(), temporary.c_str(), dir_.get(), record) == 0 &&
-                    ::fsync(dir_.get()) == 0;
-    if (!ok) {
-        report("cannot save %s/%s: %s", path_.c_str(), record, std::strerror(errno));
-        ::unlinkat(dir_.get(), temporary.c_str(), 0);
-    }
+    AtomicWrite how;
+    how.temporary = std::string(record) + ".new";
+    const bool ok =
+        write_file_atomically(dir_.get(), record, bytes, how) == AtomicWriteResult::placed &&
+        ::fsync(dir_.get()) == 0;
+    if (!ok) report("cannot save %s/%s: %s", path_.c_str(), record, std::strerror(errno));
     return ok;
 }
 

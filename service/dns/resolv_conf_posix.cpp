@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/os/file_io_posix.h"
 #include "common/os/unique_fd.h"
 #include "service/dns/dns_report_posix.h"
-#include "service/dns/fd_io_posix.h"
 
 namespace quietway::dns {
 namespace {
@@ -33,12 +33,8 @@ bool write_in_place(const std::string& path, const std::string& bytes) {
     return true;
 }
 
-// Moves the finished temporary file over `path`; a bind mount is written in place instead.
-bool move_into_place(const std::string& temporary, const std::string& path,
-                     const std::string* in_place_bytes) {
-    if (::rename(temporary.c_str(), path.c_str()) == 0) return true;
-    const int error = errno;
-    ::unlink(temporary.c_str());
+// After a failed rename over `path` (errno `error`): a bind mount is written in place instead.
+bool placement_failed(const std::string& path, int error, const std::string* in_place_bytes) {
     if (error == EBUSY && in_place_bytes != nullptr) return write_in_place(path, *in_place_bytes);
     report("cannot replace %s: %s", path.c_str(), std::strerror(error));
     return false;
@@ -46,19 +42,20 @@ bool move_into_place(const std::string& temporary, const std::string& path,
 
 bool replace_file(const std::string& path, const std::string& bytes, mode_t mode, uid_t uid,
                   gid_t gid) {
-    const std::string temporary = temporary_beside(path);
-    ::unlink(temporary.c_str());
-    UniqueFd fd(
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    const bool written = fd.valid() && ::fchown(fd.get(), uid, gid) == 0 &&
-                         ::fchmod(fd.get(), mode & 07777) == 0 && write_synced(fd.get(), bytes);
-    if (!written) {
-        report("cannot write %s: %s", temporary.c_str(), std::strerror(errno));
-        ::unlink(temporary.c_str());
-        return false;
+    AtomicWrite how;
+    how.mode = mode & 07777;
+    how.owner = uid;
+    how.group = gid;
+    how.temporary = temporary_beside(path);
+    switch (write_file_atomically(AT_FDCWD, path, bytes, how)) {
+        case AtomicWriteResult::placed:
+            return true;
+        case AtomicWriteResult::not_placed:
+            return placement_failed(path, errno, &bytes);
+        default:
+            report("cannot write %s: %s", how.temporary.c_str(), std::strerror(errno));
+            return false;
     }
-    fd.reset();
-    return move_into_place(temporary, path, &bytes);
 }
 
 bool replace_with_symlink(const std::string& path, const std::string& target) {
@@ -68,8 +65,11 @@ bool replace_with_symlink(const std::string& path, const std::string& target) {
         report("cannot make the link %s: %s", temporary.c_str(), std::strerror(errno));
         return false;
     }
+    if (::rename(temporary.c_str(), path.c_str()) == 0) return true;
+    const int error = errno;
+    ::unlink(temporary.c_str());
     // A bind-mounted file cannot become a link again; its content is not ours to guess.
-    return move_into_place(temporary, path, nullptr);
+    return placement_failed(path, error, nullptr);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "common/os/file_io_posix.h"
 #include "common/os/unique_fd.h"
 #include "service/pipe/pipe_channel.h"
 #include "service/pipe/pipe_client.h"
@@ -34,14 +35,7 @@ public:
     }
 
     bool write_all(const unsigned char* bytes, unsigned size) override {
-        unsigned done = 0;
-        while (done < size) {
-            const ssize_t sent = ::send(socket_.get(), bytes + done, size - done, MSG_NOSIGNAL);
-            if (sent < 0 && errno == EINTR) continue;
-            if (sent <= 0) return false;
-            done += static_cast<unsigned>(sent);
-        }
-        return true;
+        return send_all(socket_.get(), bytes, size);
     }
 
     bool read_exact(unsigned char* bytes, unsigned size) override {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/log/rotating_log.h"
+#include "common/os/local_memory_win.h"
 #include "common/os/win_handle.h"
 #include "service/privacy/data_dir_acl.h"
 
@@ -16,23 +17,6 @@ namespace {
 // SYSTEM and the administrators, inherited by everything below; nothing from the parent. The
 // owner is used only where the present one is not trusted.
 constexpr const char* kPrivateDescriptor = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-
-// Memory the security functions hand out; LocalFree releases it.
-class LocalMemory {
-public:
-    LocalMemory() = default;
-    ~LocalMemory() {
-        if (memory_ != nullptr) LocalFree(memory_);
-    }
-    LocalMemory(const LocalMemory&) = delete;
-    LocalMemory& operator=(const LocalMemory&) = delete;
-
-    PSECURITY_DESCRIPTOR* receive() { return &memory_; }
-    PSECURITY_DESCRIPTOR get() const { return memory_; }
-
-private:
-    PSECURITY_DESCRIPTOR memory_ = nullptr;
-};
 
 // SYSTEM, the administrators and this process's account (SYSTEM when running as the service).
 class TrustedAccounts {

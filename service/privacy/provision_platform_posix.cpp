@@ -4,9 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <filesystem>
 
+#include "common/os/file_io_posix.h"
 #include "common/os/unique_fd.h"
 #include "service/dns/dns_state_posix.h"
 #include "service/privacy/provision_platform.h"
@@ -26,14 +26,7 @@ bool write_whole_file(const std::string& path, const std::string& data, bool pri
     if (fd.get() < 0) return false;
     // An existing file keeps its old mode through O_CREAT: set it again.
     if (private_file && ::fchmod(fd.get(), 0600) != 0) return false;
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd.get(), data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    return write_all(fd.get(), data);
 }
 
 bool make_server_directory(const std::string& path) {

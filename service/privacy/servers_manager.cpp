@@ -1,63 +1,21 @@
 #include "service/privacy/servers_manager.h"
 
-#include <algorithm>
-#include <atomic>
 #include <cctype>
-#include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
 #include "common/log/rotating_log.h"
-#include "common/process/run_program.h"
 #include "common/store/store.h"
 #include "common/store/store_limits.h"
 #include "service/privacy/data_dir_acl.h"
 #include "service/privacy/provision_platform.h"
 #include "service/privacy/provision_text.h"
+#include "service/privacy/server_provisioner.h"
 
 namespace quietway {
-namespace {
-
-namespace fs = std::filesystem;
-
-// curl gives up on a server that does not answer well before the runner's own limit.
-constexpr const char* kCurlConnectSeconds = "10";
-constexpr const char* kCurlTotalSeconds = "120";
-constexpr uint32_t kCurlLimitMs = 150 * 1000;
-// The host-key step ends at once on a live server (its remote command is "exit").
-constexpr uint32_t kHostKeyLimitMs = 30 * 1000;
-// Most of a program's output kept for the log line of a failure.
-constexpr size_t kLoggedOutput = 200;
-
-// plink keeps one host-key cache per user: two runs storing keys at once could lose one.
-std::mutex host_key_cache_mutex;
-
-// Server directories are named by the server number; nothing else may reach the file system.
-bool is_server_number(const std::string& id) {
-    return !id.empty() && id.size() <= 10 &&
-           std::all_of(id.begin(), id.end(), [](unsigned char c) { return std::isdigit(c); });
-}
 
 int32_t index_of(const std::string& id) {
     return static_cast<int32_t>(std::strtol(id.c_str(), nullptr, 10));
 }
-
-std::string one_line(const std::string& output) {
-    std::string line = output.substr(0, kLoggedOutput);
-    std::replace_if(
-        line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
-    return line;
-}
-
-void remove_file(const std::string& path) {
-    std::error_code ignored;
-    fs::remove(path, ignored);
-}
-
-}  // namespace
 
 void resolve_server_address(ServerRecord& record) {
     if (!record.address.empty() && std::isdigit(static_cast<unsigned char>(record.address[0]))) {
@@ -118,7 +76,8 @@ bool ServersManager::clear() {
     const bool written = clear_activated();
     name_.clear();
     address_.clear();
-    active_id_ = "0";
+    // Not the bare literal: g++ 12 wrongly warns (-Wrestrict) about assigning it here.
+    active_id_ = std::string("0");
     loaded_ = false;
     return written;
 }
@@ -155,7 +114,8 @@ bool ServersManager::apply_account(const std::string& user, const std::string& p
     if (!cleared || !listed || !user_stored || !password_stored) return false;
     user_ = user;
     password_ = password;
-    const std::vector<bool> ready = prepare_all(ids, "apply_account", Account{user_, password_});
+    const std::vector<bool> ready =
+        ServerProvisioner(*this).prepare_all(ids, "apply_account", {user_, password_});
     // The first ready server in list order, as if they had been prepared one after another.
     for (size_t i = 0; i < ids.size(); ++i) {
         if (ready[i] && select(ids[i])) break;
@@ -182,7 +142,7 @@ bool ServersManager::update_servers() {
     }
     user_ = user;
     password_ = password;
-    prepare_all(initial, "update_servers", Account{user_, password_});
+    ServerProvisioner(*this).prepare_all(initial, "update_servers", {user_, password_});
     return true;
 }
 
@@ -202,20 +162,7 @@ bool ServersManager::change_server() {
 }
 
 bool ServersManager::reset_server(const std::string& id) const {
-    if (!is_server_number(id)) return false;
-    // Emptying what a link leads to would delete files anywhere, as root.
-    if (is_link(server_dir(id))) {
-        log("reset_server %s: the server directory is a link, not followed", id.c_str());
-        return set_server_status(id, kServerInitial);
-    }
-    std::error_code error;
-    const fs::directory_iterator end;
-    for (fs::directory_iterator it(server_dir(id), error); !error && it != end;
-         it.increment(error)) {
-        std::error_code ignored;
-        if (!fs::is_directory(it->symlink_status(ignored))) fs::remove(it->path(), ignored);
-    }
-    return set_server_status(id, kServerInitial);
+    return ServerProvisioner(*this).reset_server(id);
 }
 
 bool ServersManager::provision_server(const std::string& id, const std::string& user,
@@ -224,206 +171,19 @@ bool ServersManager::provision_server(const std::string& id, const std::string& 
     if (!read_server(id, probe)) return false;
     user_ = user;
     password_ = password;
-    return provision(id, Account{user_, password_}, work_);
+    return ServerProvisioner(*this).provision(id, {user_, password_}, work_);
 }
 
 bool ServersManager::check_files(const std::string& id, const std::string& user) const {
-    if (!is_server_number(id)) return false;
-    const std::string dir = server_dir(id);
-    for (const std::string& name :
-         {std::string("ca.crt"), std::string("ta.key"), user + ".crt", user + ".key"}) {
-        const std::string path = dir + path_separator() + name;
-        std::error_code error;
-        if (path.size() < kPathCapacity && fs::exists(path, error)) continue;
-        // On a fresh install the directory itself is missing: make it for the download.
-        if (!fs::is_directory(dir, error)) make_server_directory(dir);
-        return false;
-    }
-    return true;
+    return ServerProvisioner(*this).check_files(id, user);
 }
 
 bool ServersManager::download_files(const std::string& id) {
-    return download(id, Account{user_, password_}, work_);
+    return ServerProvisioner(*this).download(id, {user_, password_}, work_);
 }
 
 bool ServersManager::write_config(const std::string& id) {
-    return write_files(id, Account{user_, password_}, work_);
-}
-
-bool ServersManager::provision(const std::string& id, const Account& account,
-                               ServerRecord& work) const {
-    if (!is_server_number(id) || !read_server(id, work)) return false;
-    work.id = index_of(id);
-    work.status = kServerFailed;
-    resolve_server_address(work);
-    const auto fail = [&](const char* why) {
-        log("provision_server %s: %s", id.c_str(), why);
-        set_server_status(id, kServerFailed);
-        return false;
-    };
-    if (!conf_private_) return fail("the conf directory is not private");
-    // The address goes to curl and plink as a host; anything else could read as an option.
-    if (!is_host_text(work.address)) return fail("the address is not a host name or address");
-    if (!is_dotted_ipv4(work.address_ip)) return fail("no dotted IPv4 address to connect to");
-    // The name becomes "<user>.crt" and "<user>.key", written by a program running as root.
-    if (!is_file_name_part(account.user)) return fail("the user name cannot name a key file");
-    if (is_link(server_dir(id))) return fail("the server directory is a link");
-    if (!check_files(id, account.user) && !download(id, account, work)) {
-        return fail("the key files could not be fetched");
-    }
-    if (!write_files(id, account, work)) return fail("the configuration could not be written");
-    if (!record_host_key(id, account, work)) return fail("the host key step could not run");
-    work.status = kServerReady;
-    return write_server(id, work);
-}
-
-bool ServersManager::download(const std::string& id, const Account& account,
-                              const ServerRecord& work) const {
-    if (!is_server_number(id)) return false;
-    const std::string dir = server_dir(id);
-    const std::string files[] = {"ca.crt", "ta.key", account.user + ".crt", account.user + ".key"};
-    for (const std::string& file : files) {
-        if (download_command_length(bin_dir_, account.user, account.password, work.address,
-                                    ftp_port_, file, dir) >= kDownloadCommandCapacity) {
-            log("provision_server %s: the download command for %s is too long", id.c_str(),
-                file.c_str());
-            return false;
-        }
-    }
-    make_server_directory(dir);
-    if (!fetch(id, account, work, files[0]) || !fetch(id, account, work, files[1])) return false;
-    fetch(id, account, work, files[2]);
-    fetch(id, account, work, files[3]);
-    return check_files(id, account.user);
-}
-
-bool ServersManager::fetch(const std::string& id, const Account& account, const ServerRecord& work,
-                           const std::string& file) const {
-    const std::string target = server_dir(id) + path_separator() + file;
-    if (target.size() >= kPathCapacity) return false;
-    const std::vector<std::string> args = {
-        bin_dir_ + program_file("curl"),
-        "--ssl-reqd",
-        "-k",
-        "-sS",
-        "--connect-timeout",
-        kCurlConnectSeconds,
-        "--max-time",
-        kCurlTotalSeconds,
-        "-K",
-        "-",
-        "ftp://" + work.address + ":" + ftp_port_ + "/" + url_path_segment(file),
-        "-o",
-        target};
-    std::string output;
-    RunOptions options;
-    options.input = curl_user_option(account.user, account.password);
-    options.time_limit_ms = kCurlLimitMs;
-    options.output = &output;
-    const RunResult result = run_program(args, options);
-    if (!result.started || result.timed_out || result.exit_code != 0) {
-        // A partial file must not pass for a fetched one later.
-        remove_file(target);
-        log("provision_server %s: %s not fetched from %s (started %d, timed out %d, exit %d): %s",
-            id.c_str(), file.c_str(), work.address.c_str(), result.started ? 1 : 0,
-            result.timed_out ? 1 : 0, static_cast<int>(result.exit_code), one_line(output).c_str());
-        return false;
-    }
-    std::error_code error;
-    return fs::exists(target, error);
-}
-
-bool ServersManager::write_files(const std::string& id, const Account& account,
-                                 const ServerRecord& work) const {
-    if (!is_server_number(id)) return false;
-    const std::string d0 = server_dir(id) + path_separator();
-    const std::string auth = d0 + "auth.cfg";
-    const std::string config = d0 + "vpn_conf.ovpn";
-    if (config.size() >= kPathCapacity || auth.size() >= kPathCapacity) return false;
-    const std::string text =
-        vpn_config_text(native_form(), d0, account.user, work.address_ip, vpn_port_);
-    if (text.empty()) {
-        log("write_config %s: refused, address_ip or the user name would add lines", id.c_str());
-        return false;
-    }
-    return write_whole_file(auth, auth_text(native_form(), account.user, account.password), true) &&
-           write_whole_file(config, text + vpn_config_platform_lines(bin_dir_, app_data_), false);
-}
-
-bool ServersManager::record_host_key(const std::string& id, const Account& account,
-                                     const ServerRecord& work) const {
-    if (host_key_command_length(bin_dir_, ssh_port_, account.user, account.password,
-                                work.address) >= kHostKeyCommandCapacity) {
-        return false;
-    }
-    // The password reaches plink in a file only its owner can read, never on its command line.
-    const std::string password_file = server_dir(id) + path_separator() + "plink.pw";
-    if (password_file.size() >= kPathCapacity ||
-        !write_whole_file(password_file, account.password, true)) {
-        remove_file(password_file);
-        return false;
-    }
-    // "exit" ends the session at once; without a remote command plink would sit in a shell.
-    const std::vector<std::string> args = {bin_dir_ + program_file("plink"),
-                                           "-ssh",
-                                           "-P",
-                                           ssh_port_,
-                                           "-l",
-                                           account.user,
-                                           "-pwfile",
-                                           password_file,
-                                           work.address,
-                                           "exit"};
-    std::string output;
-    RunOptions options;
-    options.time_limit_ms = kHostKeyLimitMs;
-    options.output = &output;
-    // A key already in the cache needs no write: in batch mode plink only reads the cache, so
-    // such runs need not wait for each other. A server that let the batch run time out gets
-    // no second, locked run that every other server would wait for.
-    std::vector<std::string> batch = args;
-    batch.insert(batch.begin() + 1, "-batch");
-    const RunResult known = run_program(batch, options);
-    if (known.started && !known.timed_out && known.exit_code != 0) {
-        options.input = "y\n";
-        std::lock_guard<std::mutex> lock(host_key_cache_mutex);
-        run_program(args, options);
-    }
-    remove_file(password_file);
-    // As before, plink's outcome is not examined: the sessions report a refused login.
-    return true;
-}
-
-std::vector<bool> ServersManager::prepare_all(const std::vector<std::string>& ids,
-                                              const char* operation, const Account& account) const {
-    using Clock = std::chrono::steady_clock;
-    std::vector<char> ready(ids.size(), 0);
-    std::atomic<size_t> next{0};
-    const auto work = [&] {
-        for (size_t i = next++; i < ids.size(); i = next++) {
-            const auto started = Clock::now();
-            reset_server(ids[i]);
-            ServerRecord record;
-            ready[i] = provision(ids[i], account, record) ? 1 : 0;
-            const auto ms =
-                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started)
-                    .count();
-            log("%s: server %s %s in %d ms", operation, ids[i].c_str(),
-                ready[i] ? "ready" : "failed", static_cast<int>(ms));
-        }
-    };
-    std::vector<std::thread> threads;
-    const size_t count = std::min(kParallelServers, ids.size());
-    for (size_t t = 0; t < count; ++t) {
-        try {
-            threads.emplace_back(work);
-        } catch (const std::system_error&) {
-            break;  // the threads already running (or this one, below) take the rest
-        }
-    }
-    if (threads.empty()) work();
-    for (std::thread& thread : threads) thread.join();
-    return std::vector<bool>(ready.begin(), ready.end());
+    return ServerProvisioner(*this).write_files(id, {user_, password_}, work_);
 }
 
 }  // namespace quietway

@@ -2,21 +2,17 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "common/store/server_store.h"
 
 namespace quietway {
 
-// The service's view of the VPN account and of the active server. It prepares each server
-// of the list (key files over FTPS, credentials file, OpenVPN configuration, SSH host key)
-// and chooses the active one. Calls are serialised by the application; apply_account and
-// update_servers prepare several servers at once internally.
+// The service's view of the VPN account and of the active server: it holds the account, the
+// ports, the directories and the active server, and chooses the active one. Preparing servers
+// is left to ServerProvisioner; apply_account and update_servers have it prepare several at
+// once. Calls are serialised by the application.
 class ServersManager {
 public:
-    // Servers prepared at the same time.
-    static constexpr size_t kParallelServers = 8;
-
     // Loads the settings and builds the directories.
     bool init();
 
@@ -64,28 +60,13 @@ public:
     const ServerRecord& work_record() const { return work_; }
     int32_t active_index() const { return active_index_; }
     bool loaded() const { return loaded_; }
+    // Whether init found (or made) the conf directory private: servers are only prepared then.
+    bool conf_private() const { return conf_private_; }
 
     // The server directory of `id`: the conf dir followed by the id, no trailing separator.
     std::string server_dir(const std::string& id) const { return conf_dir_ + id; }
 
 private:
-    struct Account {
-        const std::string& user;
-        const std::string& password;
-    };
-
-    // One server's preparation on its own work record, so that several can run at once.
-    bool provision(const std::string& id, const Account& account, ServerRecord& work) const;
-    bool download(const std::string& id, const Account& account, const ServerRecord& work) const;
-    bool fetch(const std::string& id, const Account& account, const ServerRecord& work,
-               const std::string& file) const;
-    bool write_files(const std::string& id, const Account& account, const ServerRecord& work) const;
-    bool record_host_key(const std::string& id, const Account& account,
-                         const ServerRecord& work) const;
-    // Resets and provisions each id, at most kParallelServers at a time; the result per id.
-    std::vector<bool> prepare_all(const std::vector<std::string>& ids, const char* operation,
-                                  const Account& account) const;
-
     std::string name_;
     std::string address_;
     std::string ip_;
@@ -104,9 +85,11 @@ private:
     ServerRecord work_;
     int32_t active_index_ = 0;
     bool loaded_ = false;
-    // Whether init found (or made) the conf directory private.
     bool conf_private_ = false;
 };
+
+// The number a server's id names (its decimal value).
+int32_t index_of(const std::string& id);
 
 // Resolves a record's address into its address_ip: an address starting with a decimal digit
 // is taken as written (callers check it is a dotted address); a host name is looked up and a

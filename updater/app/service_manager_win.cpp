@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "common/service_host/sc_handle_win.h"
+#include "common/os/sc_handle_win.h"
 #include "updater/app/updater_seams.h"
 
 namespace quietway {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/log/rotating_log.h"
+#include "common/os/local_memory_win.h"
 #include "common/os/win_handle.h"
 #include "updater/net/download_dir.h"
 #include "updater/net/downloader.h"
@@ -27,11 +28,6 @@ constexpr const char* kDownloadDirAccess =
 constexpr ACCESS_MASK kWriteRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
                                      FILE_WRITE_ATTRIBUTES | FILE_DELETE_CHILD | DELETE |
                                      WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
-
-struct LocalFreeDeleter {
-    void operator()(void* memory) const { LocalFree(memory); }
-};
-using LocalMemory = std::unique_ptr<void, LocalFreeDeleter>;
 
 std::string default_dir() {
     char base[MAX_PATH];

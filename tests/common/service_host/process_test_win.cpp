@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "common/os/reg_key_win.h"
+#include "common/os/sc_handle_win.h"
 #include "common/service_host/multi_string.h"
 #include "common/service_host/quietway_service.h"
 #include "tests/common/service_host/process_test.h"
@@ -27,42 +29,36 @@ struct ServiceConfig {
 
 ServiceConfig query_config(const char* name) {
     ServiceConfig result;
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = manager ? OpenServiceA(manager, name, SERVICE_QUERY_CONFIG) : nullptr;
-    if (service != nullptr) {
-        std::vector<char> buffer(8192);
-        DWORD needed = 0;
-        auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
-        if (QueryServiceConfigA(service, config, static_cast<DWORD>(buffer.size()), &needed)) {
-            result.found = true;
-            result.service_type = config->dwServiceType;
-            result.start_type = config->dwStartType;
-            result.error_control = config->dwErrorControl;
-            result.binary_path = config->lpBinaryPathName ? config->lpBinaryPathName : "";
-            result.start_name = config->lpServiceStartName ? config->lpServiceStartName : "";
-            result.display_name = config->lpDisplayName ? config->lpDisplayName : "";
-        }
-        CloseServiceHandle(service);
+    const ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const ScHandle service(manager ? OpenServiceA(manager.get(), name, SERVICE_QUERY_CONFIG)
+                                   : nullptr);
+    std::vector<char> buffer(8192);
+    DWORD needed = 0;
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+    if (!service ||
+        !QueryServiceConfigA(service.get(), config, static_cast<DWORD>(buffer.size()), &needed)) {
+        return result;
     }
-    if (manager != nullptr) CloseServiceHandle(manager);
+    result.found = true;
+    result.service_type = config->dwServiceType;
+    result.start_type = config->dwStartType;
+    result.error_control = config->dwErrorControl;
+    result.binary_path = config->lpBinaryPathName ? config->lpBinaryPathName : "";
+    result.start_name = config->lpServiceStartName ? config->lpServiceStartName : "";
+    result.display_name = config->lpDisplayName ? config->lpDisplayName : "";
     return result;
 }
 
 // Queries the status, or sends a control and returns the status the control reported.
 bool service_status(const char* name, SERVICE_STATUS& status, DWORD control = 0) {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service =
-        manager
-            ? OpenServiceA(manager, name, SERVICE_QUERY_STATUS | SERVICE_STOP | SERVICE_INTERROGATE)
-            : nullptr;
-    bool ok = false;
-    if (service != nullptr) {
-        ok = control == 0 ? QueryServiceStatus(service, &status) != FALSE
-                          : ControlService(service, control, &status) != FALSE;
-        CloseServiceHandle(service);
-    }
-    if (manager != nullptr) CloseServiceHandle(manager);
-    return ok;
+    const ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const ScHandle service(
+        manager ? OpenServiceA(manager.get(), name,
+                               SERVICE_QUERY_STATUS | SERVICE_STOP | SERVICE_INTERROGATE)
+                : nullptr);
+    if (!service) return false;
+    return control == 0 ? QueryServiceStatus(service.get(), &status) != FALSE
+                        : ControlService(service.get(), control, &status) != FALSE;
 }
 
 bool service_exists(const char* name) { return query_config(name).found; }
@@ -73,54 +69,45 @@ DWORD current_state(const char* name) {
 }
 
 bool read_value(const std::string& key, const char* name, DWORD& type, std::string& data) {
-    HKEY handle = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) {
-        return false;
-    }
+    RegKey handle;
     char buffer[8192];
     DWORD size = sizeof buffer;
-    const bool ok = RegQueryValueExA(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer),
-                                     &size) == ERROR_SUCCESS;
-    if (ok) data.assign(buffer, size);
-    RegCloseKey(handle);
-    return ok;
-}
-
-bool key_exists(const std::string& key) {
-    HKEY handle = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) {
+    if (!handle.open(key.c_str(), KEY_READ) ||
+        RegQueryValueExA(handle.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer),
+                         &size) != ERROR_SUCCESS) {
         return false;
     }
-    RegCloseKey(handle);
+    data.assign(buffer, size);
     return true;
 }
+
+bool key_exists(const std::string& key) { return RegKey().open(key.c_str(), KEY_READ); }
 
 // The event log's "Sources" list, which the tests set up and restore.
 class SourcesValue {
 public:
     SourcesValue() {
         RegCreateKeyExA(HKEY_LOCAL_MACHINE, kApplicationLogKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                        nullptr, &key_, nullptr);
+                        nullptr, key_.receive(), nullptr);
         DWORD type = 0;
         had_value_ = read_value(kApplicationLogKey, "Sources", type, saved_);
     }
     ~SourcesValue() {
         if (had_value_) {
-            RegSetValueExA(key_, "Sources", 0, REG_MULTI_SZ,
+            RegSetValueExA(key_.get(), "Sources", 0, REG_MULTI_SZ,
                            reinterpret_cast<const BYTE*>(saved_.data()),
                            static_cast<DWORD>(saved_.size()));
         } else {
-            RegDeleteValueA(key_, "Sources");
+            RegDeleteValueA(key_.get(), "Sources");
         }
-        RegCloseKey(key_);
     }
 
     void set(const std::vector<std::string>& strings) {
         const std::string data = build_multi_string(strings);
-        RegSetValueExA(key_, "Sources", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.data()),
-                       static_cast<DWORD>(data.size()));
+        RegSetValueExA(key_.get(), "Sources", 0, REG_MULTI_SZ,
+                       reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
     }
-    void remove() { RegDeleteValueA(key_, "Sources"); }
+    void remove() { RegDeleteValueA(key_.get(), "Sources"); }
 
     bool get(std::vector<std::string>& strings) const {
         DWORD type = 0;
@@ -133,7 +120,7 @@ public:
     }
 
 private:
-    HKEY key_ = nullptr;
+    RegKey key_;
     std::string saved_;
     bool had_value_ = false;
 };
