@@ -81,7 +81,17 @@ build() {
 # tests NAME DIR CTEST-ARGS...: runs one tree's tests in the foreground.
 tests() {
   local name=$1 dir=$2; shift 2
-  stage "$name tests" ctest --test-dir "$dir" --output-on-failure -j "$jobs" "$@"
+  stage "$name tests" ctest --test-dir "$dir" --output-on-failure -j "$jobs" "$@" ||
+    note_failed_tests "$name" "$dir"
+}
+
+# note_failed_tests NAME DIR: keeps the names of a suite's failed tests for the summary, which is
+# the part of a long log that is read first.
+failed_tests=()
+note_failed_tests() {
+  local list=$2/Testing/Temporary/LastTestsFailed.log
+  [ -f "$list" ] && failed_tests+=("$1: $(cut -d: -f2 "$list" | tr '\n' ' ')")
+  return 1
 }
 
 print_summary() {
@@ -89,6 +99,7 @@ print_summary() {
   printf '\n==== summary ====\n'
   printf '%s\n' "${summary[@]}"
   printf '%-30s %-6s %3dm%02ds\n' "total" "" $((took / 60)) $((took % 60))
+  [ ${#failed_tests[@]} -eq 0 ] || printf 'failed tests in %s\n' "${failed_tests[@]}"
 }
 
 windows_toolchain=-DCMAKE_TOOLCHAIN_FILE=$root/cmake/mingw-w64-x86_64.cmake
@@ -140,7 +151,7 @@ unset UBSAN_OPTIONS
 collect "fuzz build" $builds && stage "fuzz (short)" nice -n 19 "$root/scripts/fuzz.sh" 5
 
 if [ -n "$windows_tests" ]; then
-  collect "Windows (Wine) tests" $windows_tests
+  collect "Windows (Wine) tests" $windows_tests || note_failed_tests "Windows (Wine)" "$root/build/windows"
   # Leave no Wine processes behind.
   WINEPREFIX=$root/build/windows/wineprefix wineserver -k >/dev/null 2>&1 || true
 fi
