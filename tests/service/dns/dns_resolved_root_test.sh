@@ -85,17 +85,18 @@ grep -q "Initialization Sequence Completed" "$WORK/openvpn.log" || tail -n 20 "$
 link_says() { R resolvectl "$1" qwaytun0 | grep -q "(qwaytun0): *$2\$"; }
 resolves_to() { R resolvectl query "$LAB_DNS_NAME" | grep -q ": $1 "; }
 not() { ! "$@"; }
-check "connected: resolvectl dns qwaytun0 is $LAB_TUNNEL_PEER" link_says dns "$LAB_TUNNEL_PEER"
-check "connected: resolvectl domain qwaytun0 is ~." link_says domain "~\."
-check "connected: resolvectl default-route qwaytun0 is yes" link_says default-route yes
-check "connected: $LAB_DNS_NAME resolves to $LAB_DNS_TUNNEL_ADDR" resolves_to "$LAB_DNS_TUNNEL_ADDR"
+# resolved applies link changes and drops its cache asynchronously: each state is awaited.
+check "connected: resolvectl dns qwaytun0 is $LAB_TUNNEL_PEER" until_true 50 link_says dns "$LAB_TUNNEL_PEER"
+check "connected: resolvectl domain qwaytun0 is ~." until_true 50 link_says domain "~\."
+check "connected: resolvectl default-route qwaytun0 is yes" until_true 50 link_says default-route yes
+check "connected: $LAB_DNS_NAME resolves to $LAB_DNS_TUNNEL_ADDR" until_true 50 resolves_to "$LAB_DNS_TUNNEL_ADDR"
 check "connected: /etc/resolv.conf is still resolved's ($resolv_before)" \
     [ "$(R readlink /etc/resolv.conf)" = "$resolv_before" ]
 
 R /opt/qwtest/bin/quietway_dns down /var/lib/qwtest/dns >"$WORK/down.log"
-check "after down: no server on qwaytun0" link_says dns ""
-check "after down: no domain on qwaytun0" link_says domain ""
-check "after down: $LAB_DNS_NAME does not resolve" not R resolvectl query "$LAB_DNS_NAME"
+check "after down: no server on qwaytun0" until_true 50 link_says dns ""
+check "after down: no domain on qwaytun0" until_true 50 link_says domain ""
+check "after down: $LAB_DNS_NAME does not resolve" until_true 50 not R resolvectl query "$LAB_DNS_NAME"
 
 stop_client
 link_listed() { R resolvectl status | grep -q qwaytun0; }
