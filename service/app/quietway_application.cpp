@@ -6,6 +6,7 @@
 
 #include "common/crash/crash_reporter.h"
 #include "common/log/rotating_log.h"
+#include "common/pipe/pipe_vocabulary.h"
 #include "common/store/store.h"
 #include "service/app/app_platform.h"
 #include "service/dns/tunnel_dns.h"
@@ -18,12 +19,6 @@ constexpr auto kPollStep = std::chrono::milliseconds(100);
 constexpr int32_t kModeSshProxy = 0;
 constexpr int32_t kModeSshTor = 1;
 constexpr int32_t kModeVpn = 2;
-constexpr int kPipeStart = 1;
-constexpr int kPipeStop = 2;
-constexpr int kPipeFirstServer = 1001;
-constexpr int kPipeLastServer = 1099;
-constexpr int kReplyNoServer = 5;
-constexpr int kReplySameUser = 6;
 
 // A number setting that cannot be read counts as 0.
 uint32_t setting_number(const char* section, const char* name) {
@@ -232,8 +227,8 @@ bool QuietwayApplication::on_pipe_command(int command, int& result) {
     } else if (command == kPipeStop) {
         stop_privacy_session();
         result = privacy_status_.load();
-    } else if (command >= kPipeFirstServer && command <= kPipeLastServer) {
-        const int number = command - 1000;
+    } else if (command > kPipeServerBase && command <= kPipeServerBase + kPipeLastServer) {
+        const int number = command - kPipeServerBase;
         select_server(std::to_string(number));
         log("change server to %d", number);
         restart_privacy_session();

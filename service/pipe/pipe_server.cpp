@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "common/log/rotating_log.h"
-#include "service/pipe/pipe_record.h"
+#include "common/pipe/pipe_record.h"
 
 namespace quietway {
 namespace {

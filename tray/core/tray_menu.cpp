@@ -96,7 +96,7 @@ std::vector<MenuEntry> build_tray_menu(int status, int64_t now) {
     if (status == kStatusStopped) {
         menu.push_back(item(kMenuStartVpn, "St&art VPN"));
     } else if (status == kStatusConnecting || status == kStatusConnected ||
-               status == kStatusSameUser) {
+               status == kReplySameUser) {
         menu.push_back(item(kMenuStopVpn, "St&op VPN"));
     }
     menu.push_back(separator());
@@ -142,9 +142,9 @@ MenuAction menu_action(int id) {
         action.command = command;
     };
     if (id == kMenuStartVpn) {
-        send(kCommandStart);
+        send(kPipeStart);
     } else if (id == kMenuStopVpn) {
-        send(kCommandStop);
+        send(kPipeStop);
     } else if (id > kMenuServerBase && id <= kMenuServerBase + kMenuLastServer) {
         send(id);
     } else if (id == kMenuTestConnection) {

@@ -6,9 +6,9 @@ std::optional<StatusView> StatusDisplay::view_for(int status) {
     switch (status) {
         case kStatusNone:
         case kStatusStopped:
-        case kStatusStoppedOther:
+        case kReplyStoppedOther:
             return StatusView{TrayIcon::stopped, "Quietway stopped"};
-        case kStatusNotConfigured:
+        case kReplyNoServer:
             return StatusView{TrayIcon::stopped, "Quietway stopped, not configured"};
         case kStatusConnecting:
             toggle_ = toggle_ + 1 == 2 ? 0 : toggle_ + 1;
@@ -16,7 +16,7 @@ std::optional<StatusView> StatusDisplay::view_for(int status) {
             return StatusView{TrayIcon::connecting2, "Quietway Connecting .."};
         case kStatusConnected:
             return StatusView{TrayIcon::started, "Quietway started"};
-        case kStatusSameUser:
+        case kReplySameUser:
             return StatusView{TrayIcon::started, "Quietway started, same user detected"};
         default:
             return std::nullopt;

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "common/pipe/pipe_vocabulary.h"
 #include "tray/core/tray_assets.h"
 
 // What the icon and its tooltip show for each privacy status the service reports.
@@ -14,9 +15,6 @@ inline constexpr int kStatusNone = 0;
 inline constexpr int kStatusStopped = 1;
 inline constexpr int kStatusConnecting = 2;
 inline constexpr int kStatusConnected = 3;
-inline constexpr int kStatusStoppedOther = 4;
-inline constexpr int kStatusNotConfigured = 5;
-inline constexpr int kStatusSameUser = 6;
 
 // The tip the icon record starts with; replaced at start when all icons loaded.
 inline constexpr const char* kStartupTip = "Quietway is stopped";

@@ -1,4 +1,4 @@
-#include "service/pipe/pipe_record.h"
+#include "common/pipe/pipe_record.h"
 
 namespace quietway {
 namespace {
