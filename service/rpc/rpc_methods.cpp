@@ -2,6 +2,8 @@
 // an "error" code; the JSON library sorts the members by name when the reply is written.
 #include <memory>
 
+#include "common/privacy/privacy_mode.h"
+#include "common/privacy/privacy_status.h"
 #include "common/store/notification_store.h"
 #include "common/store/server_store.h"
 #include "common/store/store.h"
@@ -51,10 +53,6 @@ constexpr int kStartFailed = 7;
 constexpr int kStopFailed = 8;
 constexpr int kAccountFailed = 9;
 constexpr int kModeNotStored = 10;
-
-// Privacy modes: SSH tunnel to the proxy port, SSH tunnel to the tor port, OpenVPN.
-constexpr int kLowestMode = 0;
-constexpr int kHighestMode = 2;
 
 // The server list, or null when it cannot be built.
 Json::Value servers_member() {
@@ -313,7 +311,7 @@ bool RpcHttpServer2::set_privacy_mode(const Json::Value& request, Json::Value& r
     const PrivacyState state = TakeState();
     // Only a whole number names a mode; a missing one must not quietly pick mode 0.
     const Json::Value& mode = request_params(request)["mode"];
-    if (!mode.isInt() || mode.asInt() < kLowestMode || mode.asInt() > kHighestMode) {
+    if (!mode.isInt() || mode.asInt() < kPrivacyModeSshProxy || mode.asInt() > kPrivacyModeVpn) {
         response = invalid_params_reply(request);
         return false;
     }

@@ -1,6 +1,7 @@
 #include "tools/quietway_ctl/ctl_command.h"
 
 #include "common/pipe/pipe_vocabulary.h"
+#include "common/privacy/privacy_status.h"
 
 namespace quietway::ctl {
 namespace {
@@ -33,12 +34,12 @@ std::optional<int> parse_command(const std::vector<std::string>& words) {
 
 std::string status_words(int status) {
     switch (status) {
-        case 1:
+        case kPrivacyStopped:
         case kReplyStoppedOther:
             return "stopped";
-        case 2:
+        case kPrivacyConnecting:
             return "connecting";
-        case 3:
+        case kPrivacyConnected:
             return "connected";
         case kReplyNoServer:
             return "stopped, no server selected";

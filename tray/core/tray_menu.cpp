@@ -93,9 +93,9 @@ std::string account_expiry_text(const std::string& stored, int64_t now) {
 
 std::vector<MenuEntry> build_tray_menu(int status, int64_t now) {
     std::vector<MenuEntry> menu;
-    if (status == kStatusStopped) {
+    if (status == kPrivacyStopped) {
         menu.push_back(item(kMenuStartVpn, "St&art VPN"));
-    } else if (status == kStatusConnecting || status == kStatusConnected ||
+    } else if (status == kPrivacyConnecting || status == kPrivacyConnected ||
                status == kReplySameUser) {
         menu.push_back(item(kMenuStopVpn, "St&op VPN"));
     }
@@ -121,8 +121,8 @@ std::vector<MenuEntry> build_tray_menu(int status, int64_t now) {
     }
     menu.push_back(item(kMenuNotifications, "&Notifications", !notifications.empty()));
 
-    if (status == kStatusStopped) menu.push_back(item(kMenuMailBox, "&Mail box", false));
-    if (status == kStatusConnected) menu.push_back(item(kMenuMailBox, "&Mail box"));
+    if (status == kPrivacyStopped) menu.push_back(item(kMenuMailBox, "&Mail box", false));
+    if (status == kPrivacyConnected) menu.push_back(item(kMenuMailBox, "&Mail box"));
     return menu;
 }
 
