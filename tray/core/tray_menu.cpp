@@ -3,11 +3,11 @@
 #include <charconv>
 
 #include "common/log/rotating_log.h"
+#include "common/net/vendor_url.h"
 #include "common/store/store.h"
 #include "tray/core/command_worker.h"
 #include "tray/core/tray_status.h"
 #include "tray/core/url_policy.h"
-#include "updater/sync/syncs.h"
 
 namespace quietway {
 namespace {

@@ -7,13 +7,13 @@
 #include <system_error>
 
 #include "common/log/rotating_log.h"
+#include "common/net/download_dir.h"
+#include "common/net/downloader.h"
+#include "common/net/http_fetch.h"
 #include "common/privacy/privacy_mode.h"
 #include "common/privacy/privacy_status.h"
 #include "common/service_host/service_names.h"
 #include "common/store/store.h"
-#include "updater/net/download_dir.h"
-#include "updater/net/downloader.h"
-#include "updater/net/http_fetch.h"
 #include "updater/sync/installer_identity.h"
 #include "updater/sync/syncs.h"
 #include "updater/sync/version_record.h"
