@@ -7,6 +7,7 @@
 #include "common/store/notification_store.h"
 #include "common/store/server_store.h"
 #include "common/store/store.h"
+#include "common/version/client_version.h"
 #include "service/rpc/rpc_http_server.h"
 #include "service/rpc/rpc_params.h"
 
@@ -39,8 +40,6 @@ constexpr MethodEntry kMethods[] = {
     {"set_privacy_mode", &RpcHttpServer2::set_privacy_mode},
     {"check_connection", &RpcHttpServer2::check_connection},
 };
-
-constexpr const char* kVersionInfo = "4.0.0.337";
 
 // "error" codes of the replies.
 constexpr int kDone = 0;
@@ -188,7 +187,7 @@ bool RpcHttpServer2::get_active_server_state(const Json::Value&, Json::Value& re
 }
 
 bool RpcHttpServer2::get_about_info(const Json::Value&, Json::Value& response) {
-    response["version_info"] = kVersionInfo;
+    response["version_info"] = kClientVersion;
     response["error"] = kDone;
     return true;
 }
