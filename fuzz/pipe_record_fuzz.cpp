@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "common/os/unique_fd.h"
+#include "common/pipe/pipe_record.h"
 #include "fuzz/fuzz_environment.h"
-#include "service/pipe/pipe_record.h"
 #include "service/pipe/pipe_server.h"
 
 namespace {

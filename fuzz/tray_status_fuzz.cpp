@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string stored(reinterpret_cast<const char*>(data) + 12, size - 12);
 
     static StatusMonitor monitor;
-    const bool shown = status >= kStatusNone && status <= kStatusSameUser;
+    const bool shown = status >= kPrivacyNone && status <= kReplySameUser;
     const auto polled = monitor.on_poll_reply(status);
     const auto commanded = monitor.on_command_reply(status);
     fuzz::require(!polled || shown, "a poll shows only a status the tray knows");

@@ -25,6 +25,8 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 HELPERS=$ROOT/scripts/lab
 LAB=${QUIETWAY_LAB_DIR:-$ROOT/build/lab}
 PYTHON=/usr/bin/python3
+# The client's version: the project's, from CMakeLists.txt.
+CLIENT_VERSION=$(sed -n 's/^project(Quietway VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")
 
 NS_CLIENT=qwlab-c
 NS_SERVER=qwlab-s
@@ -558,7 +560,7 @@ Windows Registry Editor Version 5.00
 [$key\\app]
 "app_dir"="$LAB/app"
 "app_data"="$LAB/data"
-"app_version"="4.0.0.337"
+"app_version"="$CLIENT_VERSION"
 "update_server_url"="$VENDOR_URL/updater/quietway_version.txt"
 "servers_list_url"="$VENDOR_URL/updater/servers_list/quietway_servers.xml"
 "notification_get_url"="$VENDOR_URL/updater/notifications_list/get_notifications.php"

@@ -82,12 +82,12 @@ build() { # DIR [cmake options...]
   cmake --build "$dir" -j"$jobs" --target "${targets[@]}"
 }
 
-# The shipped defaults (CR LF lines, as regedit writes them) with the release's vendor record
-# address and signing key.
+# The shipped defaults (CR LF lines, as regedit writes them) with the release's version,
+# vendor record address and signing key.
 write_defaults() { # OUT
   cp "$root/packaging/defaults/quietway-defaults.reg" "$1"
-  [ -n "$vendor$update_key" ] || return 0
   printf '\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quietway2\\app]\r\n' >>"$1"
+  printf '"app_version"="%s"\r\n' "$version" >>"$1"
   [ -z "$vendor" ] ||
     printf '"update_server_url"="%s/updater/quietway_version.txt"\r\n' "$vendor" >>"$1"
   [ -z "$update_key" ] || printf '"update_public_key"="%s"\r\n' "$update_key" >>"$1"

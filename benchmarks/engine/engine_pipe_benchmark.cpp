@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "benchmarks/engine/latency_stats.h"
-#include "service/pipe/pipe_client.h"
+#include "common/pipe/pipe_client.h"
+#include "common/pipe/pipe_vocabulary.h"
 
 int main(int argc, char** argv) {
     const long count = argc > 1 ? std::atol(argv[1]) : 20000;
@@ -15,12 +16,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: engine_pipe_benchmark [COUNT 1-10000000]\n");
         return 2;
     }
-    constexpr int kStatusQuery = 3;
     quietway::PipeClient client;
     int status = 0;
     // The first call connects and makes the engine's worker take this client over.
     for (int i = 0; i < 100; ++i) {
-        if (!client.send_command(kStatusQuery, status)) {
+        if (!client.send_command(quietway::kPipeStatus, status)) {
             std::fprintf(stderr, "the engine's pipe does not answer\n");
             return 1;
         }
@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
     long failures = 0;
     for (long i = 0; i < count; ++i) {
         const auto begin = std::chrono::steady_clock::now();
-        const bool ok = client.send_command(kStatusQuery, status);
+        const bool ok = client.send_command(quietway::kPipeStatus, status);
         const std::chrono::duration<double, std::micro> took =
             std::chrono::steady_clock::now() - begin;
         if (ok) {

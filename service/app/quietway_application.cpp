@@ -6,6 +6,9 @@
 
 #include "common/crash/crash_reporter.h"
 #include "common/log/rotating_log.h"
+#include "common/pipe/pipe_vocabulary.h"
+#include "common/privacy/privacy_mode.h"
+#include "common/privacy/privacy_status.h"
 #include "common/store/store.h"
 #include "service/app/app_platform.h"
 #include "service/dns/tunnel_dns.h"
@@ -15,15 +18,6 @@ namespace quietway {
 namespace {
 
 constexpr auto kPollStep = std::chrono::milliseconds(100);
-constexpr int32_t kModeSshProxy = 0;
-constexpr int32_t kModeSshTor = 1;
-constexpr int32_t kModeVpn = 2;
-constexpr int kPipeStart = 1;
-constexpr int kPipeStop = 2;
-constexpr int kPipeFirstServer = 1001;
-constexpr int kPipeLastServer = 1099;
-constexpr int kReplyNoServer = 5;
-constexpr int kReplySameUser = 6;
 
 // A number setting that cannot be read counts as 0.
 uint32_t setting_number(const char* section, const char* name) {
@@ -183,11 +177,11 @@ bool QuietwayApplication::start_locked() {
         session_server_ip_ = server->ip();
     }
     switch (privacy_mode_.load()) {
-        case kModeSshProxy:
+        case kPrivacyModeSshProxy:
             return ssh_session_.start(servers_manager_, false);
-        case kModeSshTor:
+        case kPrivacyModeSshTor:
             return ssh_session_.start(servers_manager_, true);
-        case kModeVpn:
+        case kPrivacyModeVpn:
             return vpn_session_.start(servers_manager_);
         default:
             return false;
@@ -200,7 +194,7 @@ bool QuietwayApplication::stop_locked() {
     set_active_server_id("0");
     same_user_.store(0);
     const int32_t mode = privacy_mode_.load();
-    const bool ssh_mode = mode == kModeSshProxy || mode == kModeSshTor;
+    const bool ssh_mode = mode == kPrivacyModeSshProxy || mode == kPrivacyModeSshTor;
     if (ssh_mode || ssh_session_.running()) {
         set_system_proxy("", false);
         ssh_session_.stop();
@@ -210,7 +204,7 @@ bool QuietwayApplication::stop_locked() {
     // none of their events can ask for one again.
     restart_requested_.store(0);
     change_server_requested_.store(0);
-    return ssh_mode || mode == kModeVpn;
+    return ssh_mode || mode == kPrivacyModeVpn;
 }
 
 void QuietwayApplication::restart_locked() {
@@ -232,8 +226,8 @@ bool QuietwayApplication::on_pipe_command(int command, int& result) {
     } else if (command == kPipeStop) {
         stop_privacy_session();
         result = privacy_status_.load();
-    } else if (command >= kPipeFirstServer && command <= kPipeLastServer) {
-        const int number = command - 1000;
+    } else if (command > kPipeServerBase && command <= kPipeServerBase + kPipeLastServer) {
+        const int number = command - kPipeServerBase;
         select_server(std::to_string(number));
         log("change server to %d", number);
         restart_privacy_session();
@@ -292,7 +286,7 @@ void QuietwayApplication::on_privacy_status(int status) {
     log("before privacy status %d", status);
     const uint32_t use_firewall = setting_number("general", "use_firewall");
     const int32_t previous = privacy_status_.load();
-    if (status == kPrivacyConnected && privacy_mode_.load() == kModeVpn &&
+    if (status == kPrivacyConnected && privacy_mode_.load() == kPrivacyModeVpn &&
         previous != kPrivacyConnected) {
         if (activated_index_.load() != 0 && use_firewall != 0) {
             std::string server_ip;
@@ -304,7 +298,7 @@ void QuietwayApplication::on_privacy_status(int status) {
         }
         set_setting_dword("app", "privacy_restart", 0);
     } else if (status == kPrivacyStopped) {
-        if (privacy_mode_.load() == kModeVpn) same_user_.store(0);
+        if (privacy_mode_.load() == kPrivacyModeVpn) same_user_.store(0);
         // Whatever the settings or the mode say now, a set started for this connection goes
         // with it: a kill switch left behind would block the machine with no tunnel up.
         if (filters_started_) {

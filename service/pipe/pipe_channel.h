@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "common/pipe/pipe_path.h"
+
 namespace quietway {
 
 // A manual-reset wake-up that the blocking calls below observe.
@@ -100,9 +102,5 @@ private:
     struct State;
     std::unique_ptr<State> state_;
 };
-
-// Where the channel lives: the fixed pipe name on Windows; $QUIETWAY_PIPE or the default
-// socket path elsewhere.
-const char* pipe_path();
 
 }  // namespace quietway

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -18,7 +17,6 @@
 namespace quietway {
 namespace {
 
-constexpr char kDefaultPath[] = "/run/quietway/qwaypipe";
 constexpr int kBacklog = 16;
 constexpr int kResourceRetryMs = 100;
 // Enough for the tray, quietway_ctl and a few scripts of one user; one account alone cannot
@@ -261,10 +259,5 @@ ClientLimits client_limits() { return kClientLimits; }
 
 // The listening socket outlives a single client; a failed accept leaves nothing to drop.
 void PipeListener::close_instance() {}
-
-const char* pipe_path() {
-    const char* custom = std::getenv("QUIETWAY_PIPE");
-    return custom != nullptr && custom[0] != '\0' ? custom : kDefaultPath;
-}
 
 }  // namespace quietway

@@ -6,7 +6,6 @@
 namespace quietway {
 namespace {
 
-constexpr char kPipeName[] = "\\\\.\\pipe\\qwaypipe";
 constexpr DWORD kOpenMode = FILE_FLAG_OVERLAPPED | PIPE_ACCESS_DUPLEX;
 static_assert(kOpenMode == 0x40000003);
 constexpr DWORD kMaxInstances = 10;
@@ -131,7 +130,7 @@ PipeListener::PipeListener() : state_(std::make_unique<State>()) {
 PipeListener::~PipeListener() = default;
 
 bool PipeListener::create_instance(int& error) {
-    state_->instance.reset(CreateNamedPipeA(kPipeName, kOpenMode, 0, kMaxInstances, kBufferSize,
+    state_->instance.reset(CreateNamedPipeA(pipe_path(), kOpenMode, 0, kMaxInstances, kBufferSize,
                                             kBufferSize, kDefaultTimeoutMs, &state_->attributes));
     if (!state_->instance.valid()) {
         error = static_cast<int>(GetLastError());
@@ -168,7 +167,5 @@ void PipeListener::close_instance() { state_->instance.reset(); }
 bool PipeListener::instances_busy(int error) { return error == ERROR_PIPE_BUSY; }
 
 ClientLimits client_limits() { return kClientLimits; }
-
-const char* pipe_path() { return kPipeName; }
 
 }  // namespace quietway

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "common/log/rotating_log.h"
-#include "service/pipe/pipe_record.h"
+#include "common/pipe/pipe_record.h"
 
 namespace quietway {
 namespace {
@@ -239,7 +239,7 @@ void PipeWorker::run() {
         }
         int result = 0;
         observer.on_request(request.command, result);
-        if (request.kind == 1) write_reply(result);
+        if (request.kind == kPipeWantsReply) write_reply(result);
     }
     log("PipeWorker exited run");
     // Closed here so that a client that left does not keep an instance until the next clean-up.

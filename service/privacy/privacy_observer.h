@@ -1,6 +1,6 @@
 #pragma once
 
-#include "service/privacy/privacy_status.h"
+#include "common/privacy/privacy_status.h"
 
 namespace quietway {
 

@@ -90,24 +90,6 @@ std::string curl_user_option(const std::string& user, const std::string& passwor
     return out + "\"\n";
 }
 
-std::string url_path_segment(const std::string& name) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : name) {
-        const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                                (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
-                                c == '~';
-        if (unreserved) {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        }
-    }
-    return out;
-}
-
 bool is_host_text(const std::string& address) {
     if (address.empty() || address[0] == '-') return false;
     for (unsigned char c : address) {

@@ -39,9 +39,6 @@ std::string auth_text(TargetForm form, const std::string& user, const std::strin
 // line: `user = "name:password"` with backslash, quote and line breaks escaped.
 std::string curl_user_option(const std::string& user, const std::string& password);
 
-// A file name as a URL path segment: everything but unreserved characters percent-encoded.
-std::string url_path_segment(const std::string& name);
-
 // Whether `address` can be handed to curl and plink as a host: letters, digits, '.', '-' and
 // '_', not starting with '-' (it would read as an option).
 bool is_host_text(const std::string& address);

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "common/log/rotating_log.h"
+#include "common/net/percent_encode.h"
 #include "common/process/run_program.h"
 #include "service/privacy/data_dir_acl.h"
 #include "service/privacy/provision_platform.h"
@@ -148,7 +149,7 @@ bool ServerProvisioner::fetch(const std::string& id, const Account& account,
         kCurlTotalSeconds,
         "-K",
         "-",
-        "ftp://" + work.address + ":" + manager_.ftp_port() + "/" + url_path_segment(file),
+        "ftp://" + work.address + ":" + manager_.ftp_port() + "/" + percent_encode(file),
         "-o",
         target};
     std::string output;

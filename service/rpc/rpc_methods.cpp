@@ -2,9 +2,12 @@
 // an "error" code; the JSON library sorts the members by name when the reply is written.
 #include <memory>
 
+#include "common/privacy/privacy_mode.h"
+#include "common/privacy/privacy_status.h"
 #include "common/store/notification_store.h"
 #include "common/store/server_store.h"
 #include "common/store/store.h"
+#include "common/version/client_version.h"
 #include "service/rpc/rpc_http_server.h"
 #include "service/rpc/rpc_params.h"
 
@@ -38,8 +41,6 @@ constexpr MethodEntry kMethods[] = {
     {"check_connection", &RpcHttpServer2::check_connection},
 };
 
-constexpr const char* kVersionInfo = "4.0.0.337";
-
 // "error" codes of the replies.
 constexpr int kDone = 0;
 constexpr int kNotStopped = 1;
@@ -51,10 +52,6 @@ constexpr int kStartFailed = 7;
 constexpr int kStopFailed = 8;
 constexpr int kAccountFailed = 9;
 constexpr int kModeNotStored = 10;
-
-// Privacy modes: SSH tunnel to the proxy port, SSH tunnel to the tor port, OpenVPN.
-constexpr int kLowestMode = 0;
-constexpr int kHighestMode = 2;
 
 // The server list, or null when it cannot be built.
 Json::Value servers_member() {
@@ -190,7 +187,7 @@ bool RpcHttpServer2::get_active_server_state(const Json::Value&, Json::Value& re
 }
 
 bool RpcHttpServer2::get_about_info(const Json::Value&, Json::Value& response) {
-    response["version_info"] = kVersionInfo;
+    response["version_info"] = kClientVersion;
     response["error"] = kDone;
     return true;
 }
@@ -313,7 +310,7 @@ bool RpcHttpServer2::set_privacy_mode(const Json::Value& request, Json::Value& r
     const PrivacyState state = TakeState();
     // Only a whole number names a mode; a missing one must not quietly pick mode 0.
     const Json::Value& mode = request_params(request)["mode"];
-    if (!mode.isInt() || mode.asInt() < kLowestMode || mode.asInt() > kHighestMode) {
+    if (!mode.isInt() || mode.asInt() < kPrivacyModeSshProxy || mode.asInt() > kPrivacyModeVpn) {
         response = invalid_params_reply(request);
         return false;
     }

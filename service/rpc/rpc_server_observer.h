@@ -3,15 +3,16 @@
 #include <cstdint>
 #include <string>
 
-#include "service/privacy/privacy_status.h"
+#include "common/privacy/privacy_mode.h"
+#include "common/privacy/privacy_status.h"
 
 namespace quietway {
 
 // The service's privacy state as the control API reports it.
 struct PrivacyState {
     int32_t privacy_status = kPrivacyStopped;
-    int32_t privacy_mode = 0;  // 0 SSH to the proxy port, 1 SSH to the tor port, 2 OpenVPN
-    int32_t same_user = 0;     // 1 once the account was reported in use elsewhere
+    int32_t privacy_mode = kPrivacyModeSshProxy;
+    int32_t same_user = 0;               // 1 once the account was reported in use elsewhere
     std::string active_server_id = "0";  // server the running session was started with
 };
 

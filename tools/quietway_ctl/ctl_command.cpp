@@ -1,13 +1,10 @@
 #include "tools/quietway_ctl/ctl_command.h"
 
+#include "common/pipe/pipe_vocabulary.h"
+#include "common/privacy/privacy_status.h"
+
 namespace quietway::ctl {
 namespace {
-
-constexpr int kStart = 1;
-constexpr int kStop = 2;
-constexpr int kStatus = 3;
-constexpr int kServerBase = 1000;
-constexpr int kLastServer = 99;
 
 // A server number: plain decimal digits, 1 to 99.
 std::optional<int> server_number(const std::string& text) {
@@ -17,7 +14,7 @@ std::optional<int> server_number(const std::string& text) {
         if (c < '0' || c > '9') return std::nullopt;
         number = number * 10 + (c - '0');
     }
-    if (number < 1 || number > kLastServer) return std::nullopt;
+    if (number < 1 || number > kPipeLastServer) return std::nullopt;
     return number;
 }
 
@@ -25,28 +22,28 @@ std::optional<int> server_number(const std::string& text) {
 
 std::optional<int> parse_command(const std::vector<std::string>& words) {
     if (words.size() == 1) {
-        if (words[0] == "status") return kStatus;
-        if (words[0] == "start") return kStart;
-        if (words[0] == "stop") return kStop;
+        if (words[0] == "status") return kPipeStatus;
+        if (words[0] == "start") return kPipeStart;
+        if (words[0] == "stop") return kPipeStop;
     }
     if (words.size() == 2 && words[0] == "server") {
-        if (const auto number = server_number(words[1])) return kServerBase + *number;
+        if (const auto number = server_number(words[1])) return kPipeServerBase + *number;
     }
     return std::nullopt;
 }
 
 std::string status_words(int status) {
     switch (status) {
-        case 1:
-        case 4:
+        case kPrivacyStopped:
+        case kReplyStoppedOther:
             return "stopped";
-        case 2:
+        case kPrivacyConnecting:
             return "connecting";
-        case 3:
+        case kPrivacyConnected:
             return "connected";
-        case 5:
+        case kReplyNoServer:
             return "stopped, no server selected";
-        case 6:
+        case kReplySameUser:
             return "connected, same user detected";
         default:
             return "unknown (" + std::to_string(status) + ")";

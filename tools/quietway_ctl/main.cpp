@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "service/pipe/pipe_client.h"
+#include "common/pipe/pipe_client.h"
 #include "tools/quietway_ctl/ctl_command.h"
 
 int main(int argc, char** argv) {

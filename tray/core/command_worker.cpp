@@ -6,6 +6,7 @@
 #include <optional>
 #include <thread>
 
+#include "common/pipe/pipe_vocabulary.h"
 #include "tray/core/tray_menu.h"
 
 namespace quietway {
@@ -35,7 +36,7 @@ void run(const std::shared_ptr<CommandWorker::State>& state) {
         state->wake.wait(lock,
                          [&] { return state->stop || state->menu_command || state->poll_queued; });
         if (state->stop) break;
-        int command = kCommandStatus;
+        int command = kPipeStatus;
         bool is_poll = false;
         if (state->menu_command) {
             command = *state->menu_command;

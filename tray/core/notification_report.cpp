@@ -1,10 +1,10 @@
 #include "tray/core/notification_report.h"
 
 #include "common/log/rotating_log.h"
+#include "common/net/http_fetch.h"
+#include "common/net/percent_encode.h"
+#include "common/net/vendor_url.h"
 #include "common/store/store.h"
-#include "updater/net/http_fetch.h"
-#include "updater/sync/syncs.h"
-#include "updater/sync/vendor_url.h"
 
 namespace quietway {
 namespace {
@@ -14,15 +14,12 @@ constexpr size_t kAnswerLimit = 2047;
 }  // namespace
 
 std::string notification_report_url(const std::string& id, int32_t state) {
-    std::string url;
-    if (!get_setting_string("app", "notification_set_st_url", url)) {
-        if (vendor_base_url().empty()) return url;
-        url = vendor_base_url() + kNotificationStatePath;
-    }
-    std::string user;
-    if (get_setting_string("general", "user", user)) url += "?account=" + percent_encode(user);
-    url += "&id=" + percent_encode(id) + "&state=" + std::to_string(state);
-    return url;
+    std::string url = vendor_address("notification_set_st_url", kNotificationStatePath);
+    // Empty with nothing stored: no vendor to tell. A stored address is used even when empty.
+    std::string stored;
+    if (url.empty() && !get_setting_string("app", "notification_set_st_url", stored)) return url;
+    return with_account_query(std::move(url)) + "&id=" + percent_encode(id) +
+           "&state=" + std::to_string(state);
 }
 
 void report_notification_state(const std::string& id, int32_t state) {

@@ -6,9 +6,6 @@
 // Telling the vendor's server what became of a notification.
 namespace quietway {
 
-inline constexpr const char* kNotificationStatePath =
-    "/updater/notifications_list/set_notification_state.php";
-
 // The `notification_set_st_url` setting (section "app") or the vendor's default address,
 // then "?account=" and the percent-encoded `user` (section "general") when it can be read,
 // then "&id=" `id` "&state=" `state`. "" when the setting is missing and the build names no

@@ -3,11 +3,11 @@
 #include <charconv>
 
 #include "common/log/rotating_log.h"
+#include "common/net/vendor_url.h"
 #include "common/store/store.h"
 #include "tray/core/command_worker.h"
 #include "tray/core/tray_status.h"
 #include "tray/core/url_policy.h"
-#include "updater/sync/syncs.h"
 
 namespace quietway {
 namespace {
@@ -93,10 +93,10 @@ std::string account_expiry_text(const std::string& stored, int64_t now) {
 
 std::vector<MenuEntry> build_tray_menu(int status, int64_t now) {
     std::vector<MenuEntry> menu;
-    if (status == kStatusStopped) {
+    if (status == kPrivacyStopped) {
         menu.push_back(item(kMenuStartVpn, "St&art VPN"));
-    } else if (status == kStatusConnecting || status == kStatusConnected ||
-               status == kStatusSameUser) {
+    } else if (status == kPrivacyConnecting || status == kPrivacyConnected ||
+               status == kReplySameUser) {
         menu.push_back(item(kMenuStopVpn, "St&op VPN"));
     }
     menu.push_back(separator());
@@ -121,8 +121,8 @@ std::vector<MenuEntry> build_tray_menu(int status, int64_t now) {
     }
     menu.push_back(item(kMenuNotifications, "&Notifications", !notifications.empty()));
 
-    if (status == kStatusStopped) menu.push_back(item(kMenuMailBox, "&Mail box", false));
-    if (status == kStatusConnected) menu.push_back(item(kMenuMailBox, "&Mail box"));
+    if (status == kPrivacyStopped) menu.push_back(item(kMenuMailBox, "&Mail box", false));
+    if (status == kPrivacyConnected) menu.push_back(item(kMenuMailBox, "&Mail box"));
     return menu;
 }
 
@@ -142,9 +142,9 @@ MenuAction menu_action(int id) {
         action.command = command;
     };
     if (id == kMenuStartVpn) {
-        send(kCommandStart);
+        send(kPipeStart);
     } else if (id == kMenuStopVpn) {
-        send(kCommandStop);
+        send(kPipeStop);
     } else if (id > kMenuServerBase && id <= kMenuServerBase + kMenuLastServer) {
         send(id);
     } else if (id == kMenuTestConnection) {

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/pipe/pipe_vocabulary.h"
+
 // The context menu as data, built anew from the status and the store each time it opens;
 // each front end turns it into its platform's menu. Texts carry "&" mnemonics.
 namespace quietway {
@@ -15,14 +17,10 @@ inline constexpr int kMenuStartVpn = 40007;
 inline constexpr int kMenuStopVpn = 40008;
 inline constexpr int kMenuMailBox = 40009;
 inline constexpr int kMenuNotifications = 40010;
-// Server entries: kMenuServerBase + the server number, numbers 1 to kMenuLastServer.
-inline constexpr int kMenuServerBase = 1000;
-inline constexpr int kMenuLastServer = 99;
-
-// Pipe commands the tray sends.
-inline constexpr int kCommandStart = 1;
-inline constexpr int kCommandStop = 2;
-inline constexpr int kCommandStatus = 3;
+// Server entries: kMenuServerBase + the server number, numbers 1 to kMenuLastServer. An
+// entry's id is the pipe command that selects its server.
+inline constexpr int kMenuServerBase = kPipeServerBase;
+inline constexpr int kMenuLastServer = kPipeLastServer;
 
 struct MenuEntry {
     enum class Kind { item, separator, submenu };

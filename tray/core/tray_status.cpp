@@ -4,19 +4,19 @@ namespace quietway {
 
 std::optional<StatusView> StatusDisplay::view_for(int status) {
     switch (status) {
-        case kStatusNone:
-        case kStatusStopped:
-        case kStatusStoppedOther:
+        case kPrivacyNone:
+        case kPrivacyStopped:
+        case kReplyStoppedOther:
             return StatusView{TrayIcon::stopped, "Quietway stopped"};
-        case kStatusNotConfigured:
+        case kReplyNoServer:
             return StatusView{TrayIcon::stopped, "Quietway stopped, not configured"};
-        case kStatusConnecting:
+        case kPrivacyConnecting:
             toggle_ = toggle_ + 1 == 2 ? 0 : toggle_ + 1;
             if (toggle_ != 0) return StatusView{TrayIcon::connecting1, "Quietway Connecting ..."};
             return StatusView{TrayIcon::connecting2, "Quietway Connecting .."};
-        case kStatusConnected:
+        case kPrivacyConnected:
             return StatusView{TrayIcon::started, "Quietway started"};
-        case kStatusSameUser:
+        case kReplySameUser:
             return StatusView{TrayIcon::started, "Quietway started, same user detected"};
         default:
             return std::nullopt;

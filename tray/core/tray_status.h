@@ -4,19 +4,12 @@
 #include <optional>
 #include <string>
 
+#include "common/pipe/pipe_vocabulary.h"
+#include "common/privacy/privacy_status.h"
 #include "tray/core/tray_assets.h"
 
 // What the icon and its tooltip show for each privacy status the service reports.
 namespace quietway {
-
-// Privacy status values as the pipe reports them (0 is the tray's own "nothing heard yet").
-inline constexpr int kStatusNone = 0;
-inline constexpr int kStatusStopped = 1;
-inline constexpr int kStatusConnecting = 2;
-inline constexpr int kStatusConnected = 3;
-inline constexpr int kStatusStoppedOther = 4;
-inline constexpr int kStatusNotConfigured = 5;
-inline constexpr int kStatusSameUser = 6;
 
 // The tip the icon record starts with; replaced at start when all icons loaded.
 inline constexpr const char* kStartupTip = "Quietway is stopped";
@@ -53,7 +46,7 @@ public:
     std::optional<StatusView> initial_view() { return display_.view_for(status_); }
 
 private:
-    int status_ = kStatusNone;
+    int status_ = kPrivacyNone;
     StatusDisplay display_;
 };
 

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "common/log/rotating_log.h"
+#include "common/pipe/pipe_vocabulary.h"
 #include "common/store/notification_store.h"
 #include "tray/core/tray_menu.h"
 #include "tray/core/url_policy.h"
@@ -97,8 +98,8 @@ void TrayApplication::tick() {
 }
 
 void TrayApplication::on_reply(int command, int status) {
-    apply(command == kCommandStatus ? monitor_.on_poll_reply(status)
-                                    : monitor_.on_command_reply(status));
+    apply(command == kPipeStatus ? monitor_.on_poll_reply(status)
+                                 : monitor_.on_command_reply(status));
 }
 
 void TrayApplication::apply(const std::optional<StatusView>& view) {

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "service/pipe/pipe_client.h"
+#include "common/pipe/pipe_client.h"
 #include "tray/core/command_worker.h"
 #include "tray/core/notification_check.h"
 #include "tray/core/report_sender.h"

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/log/rotating_log.h"
+#include "common/pipe/pipe_vocabulary.h"
 #include "tray/core/tray_menu.h"
 #include "tray/core/url_policy.h"
 #include "tray/win/gdiplus_support.h"
@@ -246,8 +247,8 @@ void TrayApplication::open_context_menu() {
 void TrayApplication::on_menu_command(int id) { run_menu_entry(id, *worker_); }
 
 void TrayApplication::on_reply(int command, int status) {
-    const auto view = command == kCommandStatus ? monitor_.on_poll_reply(status)
-                                                : monitor_.on_command_reply(status);
+    const auto view =
+        command == kPipeStatus ? monitor_.on_poll_reply(status) : monitor_.on_command_reply(status);
     if (view) apply_status(*view);
 }
 

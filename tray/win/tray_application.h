@@ -7,7 +7,7 @@
 #include <atomic>
 #include <memory>
 
-#include "service/pipe/pipe_client.h"
+#include "common/pipe/pipe_client.h"
 #include "tray/core/command_worker.h"
 #include "tray/core/notification_check.h"
 #include "tray/core/popup_geometry.h"

@@ -7,21 +7,19 @@
 #include <system_error>
 
 #include "common/log/rotating_log.h"
+#include "common/net/download_dir.h"
+#include "common/net/downloader.h"
+#include "common/net/http_fetch.h"
+#include "common/privacy/privacy_mode.h"
+#include "common/privacy/privacy_status.h"
 #include "common/service_host/service_names.h"
 #include "common/store/store.h"
-#include "service/privacy/privacy_status.h"
-#include "updater/net/download_dir.h"
-#include "updater/net/downloader.h"
-#include "updater/net/http_fetch.h"
 #include "updater/sync/installer_identity.h"
 #include "updater/sync/syncs.h"
 #include "updater/sync/version_record.h"
 
 namespace quietway {
 namespace {
-
-// The `mode` of an OpenVPN tunnel, the one mode the firewall program follows.
-constexpr uint32_t kOpenVpnMode = 2;
 
 uint32_t read_dword(const char* section, const char* name) {
     uint32_t value = 0;
@@ -78,8 +76,8 @@ bool QuietwayUpdaterApp::init() {
     if (get_setting_string("app", "app_dir", app_dir_)) {
         processes_.start_tray(app_dir_ + kTrayProgramPath);
     }
-    last_privacy_status_ = 0;
-    set_setting_dword("app", "privacy_status", 0);
+    last_privacy_status_ = kPrivacyNone;
+    set_setting_dword("app", "privacy_status", kPrivacyNone);
     return true;
 }
 
@@ -253,7 +251,8 @@ bool QuietwayUpdaterApp::still_verified(const std::string& installer) const {
 
 void QuietwayUpdaterApp::install_update() {
     const uint32_t status = read_dword("app", "privacy_status");
-    if (status != 0 && status != static_cast<uint32_t>(kPrivacyStopped)) {
+    if (status != static_cast<uint32_t>(kPrivacyNone) &&
+        status != static_cast<uint32_t>(kPrivacyStopped)) {
         log("Privacy is ON! Can't install new version!");
         return;
     }
@@ -311,7 +310,7 @@ void QuietwayUpdaterApp::watchdog() {
 void QuietwayUpdaterApp::check_firewall() {
     const int32_t status = static_cast<int32_t>(read_dword("app", "privacy_status"));
     const uint32_t restart = read_dword("app", "privacy_restart");
-    const uint32_t mode = read_dword("general", "mode");
+    const int32_t mode = static_cast<int32_t>(read_dword("general", "mode"));
     uint32_t use_firewall = 0;
     if (!get_setting_dword("general", "use_firewall", use_firewall)) {
         log("Can't get use firewall");
@@ -319,7 +318,7 @@ void QuietwayUpdaterApp::check_firewall() {
     }
     const bool wanted = use_firewall != 0 && restart == 0;
     if (status == kPrivacyConnected) {
-        if (mode == kOpenVpnMode && last_privacy_status_ != kPrivacyConnected) {
+        if (mode == kPrivacyModeVpn && last_privacy_status_ != kPrivacyConnected) {
             log("Use firewall = %d", static_cast<int>(use_firewall));
             if (wanted) {
                 processes_.kill_firewall();
@@ -327,7 +326,7 @@ void QuietwayUpdaterApp::check_firewall() {
             }
         }
     } else if (status == kPrivacyStopped) {
-        if (mode == kOpenVpnMode && last_privacy_status_ != kPrivacyStopped && wanted) {
+        if (mode == kPrivacyModeVpn && last_privacy_status_ != kPrivacyStopped && wanted) {
             processes_.kill_firewall();
         }
     }

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "common/privacy/privacy_status.h"
 #include "common/service_host/application.h"
 #include "updater/app/updater_seams.h"
 
@@ -108,7 +109,7 @@ protected:
     std::string account_expires_;
     bool said_no_key_ = false;
     std::string said_tried_;
-    int32_t last_privacy_status_ = 0;
+    int32_t last_privacy_status_ = kPrivacyNone;
     std::string app_dir_;
 };
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/log/rotating_log.h"
+#include "common/privacy/privacy_status.h"
 #include "common/store/server_store.h"
 #include "common/store/store.h"
 #include "common/store/store_limits.h"
@@ -20,9 +21,10 @@ std::string child_text(const tinyxml2::XMLElement* parent, const char* name) {
 }
 
 bool privacy_off() {
-    uint32_t status = 0;
-    get_setting_dword("app", "privacy_status", status);
-    return status == 0 || status == 1;
+    uint32_t value = 0;
+    get_setting_dword("app", "privacy_status", value);
+    const auto status = static_cast<int32_t>(value);
+    return status == kPrivacyNone || status == kPrivacyStopped;
 }
 
 // One SERVER element whose number and texts the store can hold.

@@ -2,10 +2,10 @@
 #include <string>
 
 #include "common/log/rotating_log.h"
-#include "updater/net/http_fetch.h"
+#include "common/net/http_fetch.h"
+#include "common/net/vendor_url.h"
 #include "updater/sync/sync_documents.h"
 #include "updater/sync/syncs.h"
-#include "updater/sync/vendor_url.h"
 
 // The three syncs: each fetches its whole document within its limit and hands it on.
 namespace quietway {

@@ -8,13 +8,6 @@
 // something; the caller ignores the result and tries again at its next period.
 namespace quietway {
 
-// The vendor's update host for addresses without a store override ("http://host[:port]" or
-// "https://host[:port]"); "" when the build names no vendor: then there are no default
-// addresses.
-std::string vendor_base_url();
-// The same host without its scheme ("host[:port]"), "" when there is none.
-std::string vendor_host();
-
 // Makes the store's server list match the published one. When it changed something it sets
 // need_update_servers and calls `end_engine`, so that the engine restarts and provisions.
 bool sync_servers(const std::function<void()>& end_engine);

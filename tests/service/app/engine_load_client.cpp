@@ -19,8 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/pipe/pipe_client.h"
 #include "common/store/store.h"
-#include "service/pipe/pipe_client.h"
 #include "service/rpc/base64.h"
 #include "tests/service/rpc/raw_http_client.h"
 

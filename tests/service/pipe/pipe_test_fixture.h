@@ -12,8 +12,8 @@
 #include <optional>
 #include <vector>
 
-#include "service/pipe/pipe_client.h"
-#include "service/pipe/pipe_record.h"
+#include "common/pipe/pipe_client.h"
+#include "common/pipe/pipe_record.h"
 #include "service/pipe/pipe_server.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/test_support.h"

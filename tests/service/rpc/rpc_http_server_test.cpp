@@ -14,7 +14,7 @@ namespace quietway::testing {
 namespace {
 
 const std::string kAbout = R"({"jsonrpc":"2.0","method":"get_about_info","id":1})";
-const std::string kAboutReply = api_reply(R"({"error":0,"version_info":"4.0.0.337"})");
+const std::string kAboutReply = api_reply(kAboutBody);
 
 bool dispatched(const std::string& bytes) {
     return bytes.rfind("HTTP/1.1 200 OK\r\n\r\n ", 0) == 0;
@@ -155,7 +155,7 @@ TEST_F(RpcEndpoint, BodyFramingEdges) {
     EXPECT_EQ(
         call("[" + kAbout + "," + R"({"jsonrpc":"2.0","method":"x","id":2}])"),
         api_reply(
-            R"([{"error":0,"version_info":"4.0.0.337"},)"
+            "[" + kAboutBody + "," +
             R"({"error":{"code":-32601,"message":"Method not found."},"id":2,"jsonrpc":"2.0"}])"));
     // The body ends at an embedded NUL.
     EXPECT_EQ(call(kAbout + std::string("\0 trailing", 10)), kAboutReply);

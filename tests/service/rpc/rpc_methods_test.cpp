@@ -84,8 +84,7 @@ protected:
 };
 
 TEST_F(RpcMethods, AboutInfoAndDescribe) {
-    EXPECT_EQ(call(request("get_about_info")),
-              api_reply(R"({"error":0,"version_info":"4.0.0.337"})"));
+    EXPECT_EQ(call(request("get_about_info")), api_reply(kAboutBody));
     EXPECT_EQ(
         call(request("system.describe")),
         api_reply(R"({"id":1,"jsonrpc":"2.0","result":{"activate_server":"description",)"
@@ -103,8 +102,7 @@ TEST_F(RpcMethods, AboutInfoAndDescribe) {
 }
 
 TEST_F(RpcMethods, CallWithoutIdIsAnsweredAlike) {
-    EXPECT_EQ(call(request("get_about_info", "", "")),
-              api_reply(R"({"error":0,"version_info":"4.0.0.337"})"));
+    EXPECT_EQ(call(request("get_about_info", "", "")), api_reply(kAboutBody));
     EXPECT_EQ(call(request("start_privacy", "", "")),
               api_reply(R"({"error":0,"privacy_mode":0,"privacy_status":1,"same_user":0})"));
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/version/client_version.h"
 #include "service/rpc/rpc_http_server.h"
 #include "service/rpc/rpc_server_observer.h"
 #include "tests/service/rpc/raw_http_client.h"
@@ -87,6 +88,10 @@ std::string post_request(const std::string& path, const std::string& headers,
 
 // What a successful control API call writes: status line, empty line, space, JSON, "\n".
 std::string api_reply(const std::string& json);
+
+// The body of the "get_about_info" reply: the project's version.
+inline const std::string kAboutBody =
+    std::string(R"({"error":0,"version_info":")") + kClientVersion + R"("})";
 
 // Base for tests that talk to one running endpoint with valid credentials.
 class EndpointTest : public ::testing::Test {

@@ -2,10 +2,10 @@
 
 #include <string>
 
+#include "common/net/vendor_url.h"
 #include "common/store/store.h"
 #include "tests/support/store_fixture.h"
 #include "tray/core/notification_report.h"
-#include "updater/sync/syncs.h"
 
 namespace quietway::testing {
 namespace {

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "common/net/vendor_url.h"
 #include "common/store/store.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/store_fixture.h"
 #include "tray/core/tray_menu.h"
-#include "updater/sync/syncs.h"
 
 namespace quietway::testing {
 namespace {

@@ -8,6 +8,8 @@
 #include <random>
 #include <string>
 
+#include "common/net/download_dir.h"
+#include "common/net/downloader.h"
 #include "common/store/store.h"
 #include "common/store/store_admin.h"
 #include "tests/support/child_process.h"
@@ -15,8 +17,6 @@
 #include "tests/support/store_fixture.h"
 #include "tests/updater/app/updater_fakes.h"
 #include "tests/updater/vendor/vendor_server.h"
-#include "updater/net/download_dir.h"
-#include "updater/net/downloader.h"
 #include "updater/sync/version_record.h"
 
 namespace quietway::testing {

@@ -6,10 +6,10 @@
 #include <filesystem>
 
 #include "common/log/rotating_log.h"
+#include "common/net/download_dir.h"
 #include "common/store/store.h"
 #include "tests/support/child_process.h"
 #include "tests/support/store_fixture.h"
-#include "updater/net/download_dir.h"
 
 namespace quietway::testing {
 namespace {

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "common/net/vendor_url.h"
 #include "common/store/notification_store.h"
 #include "tests/updater/sync/sync_fixture.h"
 #include "updater/sync/syncs.h"

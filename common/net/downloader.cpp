@@ -1,4 +1,4 @@
-#include "updater/net/downloader.h"
+#include "common/net/downloader.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,10 +6,10 @@
 #include <fstream>
 #include <optional>
 
-#include "updater/net/dl_exc.h"
-#include "updater/net/download_dir.h"
-#include "updater/net/http_fetch.h"
-#include "updater/net/http_request.h"
+#include "common/net/dl_exc.h"
+#include "common/net/download_dir.h"
+#include "common/net/http_fetch.h"
+#include "common/net/http_request.h"
 
 namespace quietway {
 namespace {

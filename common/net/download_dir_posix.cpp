@@ -6,9 +6,9 @@
 #include <cstdlib>
 
 #include "common/log/rotating_log.h"
+#include "common/net/download_dir.h"
+#include "common/net/downloader.h"
 #include "common/os/unique_fd.h"
-#include "updater/net/download_dir.h"
-#include "updater/net/downloader.h"
 
 namespace quietway {
 namespace {

@@ -1,8 +1,8 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include "common/net/http_request.h"
 #include "common/os/internet_handle_win.h"
-#include "updater/net/http_request.h"
 
 namespace quietway {
 

@@ -8,10 +8,12 @@ namespace quietway {
 // The fixed record both sides of the control channel exchange.
 inline constexpr int32_t kPipeId = 1935;
 inline constexpr size_t kPipeRecordSize = 24;
+// The request kind that asks for a reply; any other kind is carried out without one.
+inline constexpr uint16_t kPipeWantsReply = 1;
 
 struct PipeRecord {
     int32_t id;
-    uint16_t kind;  // 1 = the sender wants a reply
+    uint16_t kind;  // kPipeWantsReply or not
     uint16_t unused1;
     int32_t command;
     uint32_t unused2;

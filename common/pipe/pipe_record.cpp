@@ -1,4 +1,4 @@
-#include "service/pipe/pipe_record.h"
+#include "common/pipe/pipe_record.h"
 
 namespace quietway {
 namespace {
@@ -44,7 +44,7 @@ PipeRecord decode_record(const uint8_t (&bytes)[kPipeRecordSize]) {
 PipeRecord make_request(int32_t command, bool want_reply) {
     PipeRecord record{};
     record.id = kPipeId;
-    record.kind = want_reply ? 1 : 0;
+    record.kind = want_reply ? kPipeWantsReply : 0;
     record.command = command;
     return record;
 }

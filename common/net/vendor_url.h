@@ -1,19 +1,24 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 
-// Addresses of the vendor's endpoints that the syncs query.
+// Addresses of the vendor's endpoints that the updater's syncs and the tray's reports use.
 namespace quietway {
+
+// The vendor's update host for addresses without a store override ("http://host[:port]" or
+// "https://host[:port]"); "" when the build names no vendor: then there are no default
+// addresses.
+std::string vendor_base_url();
+// The same host without its scheme ("host[:port]"), "" when there is none.
+std::string vendor_host();
 
 // Default paths on the vendor's update host.
 inline constexpr const char* kServersListPath = "/updater/servers_list/quietway_servers.xml";
 inline constexpr const char* kNotificationsListPath =
     "/updater/notifications_list/get_notifications.php";
 inline constexpr const char* kAccountExpiresPath = "/updater/get_account_expires.php";
-
-// Every byte outside the unreserved set (letters, digits, "-._~") as "%XX".
-std::string percent_encode(std::string_view text);
+inline constexpr const char* kNotificationStatePath =
+    "/updater/notifications_list/set_notification_state.php";
 
 // The store value `override_name` of section "app" when it can be read, else the update host
 // followed by `default_path`; "" when the store has none and the build names no vendor.

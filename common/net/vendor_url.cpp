@@ -1,7 +1,7 @@
-#include "updater/sync/vendor_url.h"
+#include "common/net/vendor_url.h"
 
+#include "common/net/percent_encode.h"
 #include "common/store/store.h"
-#include "updater/sync/syncs.h"
 
 #if !defined(QUIETWAY_VENDOR_HOST) || !defined(QUIETWAY_VENDOR_SCHEME)
 #error "QUIETWAY_VENDOR_SCHEME and QUIETWAY_VENDOR_HOST name the vendor's host; the build sets them"
@@ -14,25 +14,6 @@ std::string vendor_host() { return QUIETWAY_VENDOR_HOST; }
 std::string vendor_base_url() {
     const std::string host = vendor_host();
     return host.empty() ? host : std::string(QUIETWAY_VENDOR_SCHEME) + "://" + host;
-}
-
-std::string percent_encode(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
-            (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_' ||
-            byte == '~') {
-            out += c;
-        } else {
-            out += '%';
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0x0F];
-        }
-    }
-    return out;
 }
 
 std::string vendor_address(const char* override_name, const char* default_path) {

@@ -1,8 +1,8 @@
 #include <windows.h>
 
 #include "common/os/win_handle.h"
-#include "service/pipe/pipe_channel.h"
-#include "service/pipe/pipe_client.h"
+#include "common/pipe/pipe_client.h"
+#include "common/pipe/pipe_path.h"
 
 namespace quietway {
 namespace {

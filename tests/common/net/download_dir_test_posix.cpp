@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "common/net/downloader.h"
 #include "tests/support/test_support.h"
-#include "updater/net/downloader.h"
 
 namespace quietway {
 namespace {

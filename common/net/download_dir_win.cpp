@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "common/log/rotating_log.h"
+#include "common/net/download_dir.h"
+#include "common/net/downloader.h"
 #include "common/os/local_memory_win.h"
 #include "common/os/win_handle.h"
-#include "updater/net/download_dir.h"
-#include "updater/net/downloader.h"
 
 namespace quietway {
 namespace {

@@ -1,12 +1,12 @@
-#include "updater/net/downloader.h"
+#include "common/net/downloader.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
+#include "common/net/http_fetch.h"
 #include "tests/support/log_capture.h"
 #include "tests/updater/vendor/vendor_server.h"
-#include "updater/net/http_fetch.h"
 
 namespace quietway {
 namespace {

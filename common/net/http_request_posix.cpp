@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string_view>
 
-#include "updater/net/http_request.h"
+#include "common/net/http_request.h"
 
 namespace quietway {
 namespace {

@@ -1,11 +1,11 @@
-#include "updater/net/http_fetch.h"
+#include "common/net/http_fetch.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "common/log/rotating_log.h"
-#include "updater/net/downloader.h"
-#include "updater/net/http_request.h"
+#include "common/net/downloader.h"
+#include "common/net/http_request.h"
 
 namespace quietway {
 namespace {

@@ -6,8 +6,8 @@
 
 #include "common/os/file_io_posix.h"
 #include "common/os/unique_fd.h"
-#include "service/pipe/pipe_channel.h"
-#include "service/pipe/pipe_client.h"
+#include "common/pipe/pipe_client.h"
+#include "common/pipe/pipe_path.h"
 
 namespace quietway {
 namespace {

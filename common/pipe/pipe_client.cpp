@@ -1,6 +1,6 @@
-#include "service/pipe/pipe_client.h"
+#include "common/pipe/pipe_client.h"
 
-#include "service/pipe/pipe_record.h"
+#include "common/pipe/pipe_record.h"
 
 namespace quietway {
 

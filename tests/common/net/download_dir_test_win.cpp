@@ -6,9 +6,9 @@
 
 #include <string>
 
+#include "common/net/download_dir.h"
+#include "common/net/downloader.h"
 #include "tests/support/test_support.h"
-#include "updater/net/download_dir.h"
-#include "updater/net/downloader.h"
 
 namespace quietway {
 namespace {
