@@ -1,0 +1,29 @@
+#pragma once
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace quietway {
+
+// The hosts whose SSH key one preparation pass has had plink record, so that the servers of
+// one host run plink once while different hosts run it at the same time.
+class HostKeyPass {
+public:
+    // True when the caller is to record the host's key; false once this pass has recorded it.
+    // Waits while another server of the same host is at it.
+    bool claim(const std::string& host);
+    // Ends a claim. A host left unrecorded is tried again by its next server, as when the
+    // servers were prepared one after another.
+    void finish(const std::string& host, bool recorded);
+
+private:
+    enum class State { running, recorded };
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::map<std::string, State> hosts_;
+};
+
+}  // namespace quietway
