@@ -43,7 +43,8 @@ double client_cpu_seconds() {
     double total = 0;
     for (const int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
         rusage usage{};
-        if (::getrusage(who, &usage) == 0) total += seconds(usage.ru_utime) + seconds(usage.ru_stime);
+        if (::getrusage(who, &usage) == 0)
+            total += seconds(usage.ru_utime) + seconds(usage.ru_stime);
     }
     return total;
 }

@@ -95,7 +95,8 @@ std::string curl_user_option(const std::string& user, const std::string& passwor
 }
 
 std::vector<int> curl_transfer_codes(const std::string& output, size_t limit) {
-    const std::string_view marker(kCurlTransferFormat, std::string_view(kCurlTransferFormat).find('%'));
+    const std::string_view marker(kCurlTransferFormat,
+                                  std::string_view(kCurlTransferFormat).find('%'));
     std::vector<int> codes;
     size_t line = 0;
     while (line < output.size() && codes.size() < limit) {

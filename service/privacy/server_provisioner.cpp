@@ -87,8 +87,8 @@ bool ServerProvisioner::check_files(const std::string& id, const std::string& us
     return true;
 }
 
-bool ServerProvisioner::provision(const std::string& id, const Account& account,
-                                  ServerRecord& work, HostKeyPass* pass) const {
+bool ServerProvisioner::provision(const std::string& id, const Account& account, ServerRecord& work,
+                                  HostKeyPass* pass) const {
     if (!is_server_number(id) || !read_server(id, work)) return false;
     work.id = index_of(id);
     work.status = kServerFailed;

@@ -57,10 +57,12 @@ TEST(ProvisionText, CurlTransferCodesComeFromItsOwnLinesOnly) {
                                   "quietway-transfer 78\r\n",
                                   4),
               (std::vector<int>{0, 78}));
-    EXPECT_EQ(curl_transfer_codes("quietway-transfer 0\nquietway-transfer 0\nquietway-transfer 0", 2),
-              (std::vector<int>{0, 0}));
-    EXPECT_EQ(curl_transfer_codes("quietway-transfer \nquietway-transfer 7x\n x quietway-transfer 1", 4),
-              std::vector<int>{});
+    EXPECT_EQ(
+        curl_transfer_codes("quietway-transfer 0\nquietway-transfer 0\nquietway-transfer 0", 2),
+        (std::vector<int>{0, 0}));
+    EXPECT_EQ(
+        curl_transfer_codes("quietway-transfer \nquietway-transfer 7x\n x quietway-transfer 1", 4),
+        std::vector<int>{});
 }
 
 TEST(ProvisionText, CredentialsFileHasOneLineBreakAndNoneAtTheEnd) {
