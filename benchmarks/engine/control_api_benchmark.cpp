@@ -36,6 +36,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int kClients = 2;
 // Keys written this long ago are settled: the store keeps their snapshots.
 constexpr int kSettleSeconds = 3;
+// Failed calls of every measurement: any makes the run fail and keeps its logs.
+std::atomic<long> failures{0};
 
 struct Call {
     std::string request;
@@ -73,7 +75,7 @@ bool call(const sockaddr_in& address, const Call& what) {
 double measure(const char* label, const sockaddr_in& address, const Call& what, int seconds,
                double yardstick) {
     std::vector<std::vector<double>> latencies(kClients);
-    std::atomic<long> failures{0};
+    const long failed_before = failures.load();
     std::atomic<bool> stop{false};
     std::vector<std::thread> threads;
     const auto started = Clock::now();
@@ -98,7 +100,7 @@ double measure(const char* label, const sockaddr_in& address, const Call& what, 
     for (const auto& mine : latencies) all.insert(all.end(), mine.begin(), mine.end());
     const double rate = static_cast<double>(all.size()) / elapsed;
     std::printf("%-22s %8.0f calls/s  %5.2f of the static file  %ld failed  ", label, rate,
-                yardstick > 0 ? rate / yardstick : 1.0, failures.load());
+                yardstick > 0 ? rate / yardstick : 1.0, failures.load() - failed_before);
     bench::print_latencies("latency", all);
     return rate;
 }
@@ -206,7 +208,7 @@ int main(int argc, char** argv) {
                     {post(port, credentials, "get_servers"), "\"status\":\"ready\"", 100}, seconds,
                     yardstick);
             measure("static file again", address, file, seconds, yardstick);
-            status = 0;
+            status = failures.load() == 0 ? 0 : 1;
         }
     } else {
         std::fprintf(stderr, "the engine does not answer on port %d (logs in %s)\n", port,
@@ -216,6 +218,10 @@ int main(int argc, char** argv) {
         ::kill(engine, SIGTERM);
         ::waitpid(engine, nullptr, 0);
     }
-    if (status == 0) fs::remove_all(work);
+    if (status == 0) {
+        fs::remove_all(work);
+    } else {
+        std::fprintf(stderr, "failed; the engine's logs are in %s\n", work.c_str());
+    }
     return status;
 }
