@@ -7,10 +7,10 @@ bool HostKeyPass::claim(const std::string& host) {
     for (;;) {
         const auto found = hosts_.find(host);
         if (found == hosts_.end()) {
-            hosts_.emplace(host, State::running);
+            hosts_.emplace(host, State::first_try);
             return true;
         }
-        if (found->second == State::recorded) return false;
+        if (found->second != State::first_try) return found->second == State::open;
         changed_.wait(lock);
     }
 }
@@ -18,10 +18,11 @@ bool HostKeyPass::claim(const std::string& host) {
 void HostKeyPass::finish(const std::string& host, bool recorded) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        State& state = hosts_[host];
         if (recorded) {
-            hosts_[host] = State::recorded;
-        } else {
-            hosts_.erase(host);
+            state = State::recorded;
+        } else if (state == State::first_try) {
+            state = State::open;
         }
     }
     changed_.notify_all();

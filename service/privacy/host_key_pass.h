@@ -12,14 +12,15 @@ namespace quietway {
 class HostKeyPass {
 public:
     // True when the caller is to record the host's key; false once this pass has recorded it.
-    // Waits while another server of the same host is at it.
+    // Waits while the host's first server is at it.
     bool claim(const std::string& host);
-    // Ends a claim. A host left unrecorded is tried again by its next server, as when the
-    // servers were prepared one after another.
+    // Ends a claim. When the first try leaves the host unrecorded, its other servers each try
+    // again, as when the servers were prepared one after another, and no longer wait for each
+    // other (a host that does not answer would otherwise cost its time limit once a server).
     void finish(const std::string& host, bool recorded);
 
 private:
-    enum class State { running, recorded };
+    enum class State { first_try, open, recorded };
 
     std::mutex mutex_;
     std::condition_variable changed_;
