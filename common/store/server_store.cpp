@@ -46,9 +46,8 @@ Json::Value server_json(const std::string& number, uint32_t activated) {
     std::string address;
     std::string name;
     uint32_t status = 0;
-    read_reg_string(path.c_str(), "address", address);
-    read_reg_string(path.c_str(), "name", name);
-    read_reg_dword(path.c_str(), "status", status);
+    read_reg_values(path.c_str(),
+                    {{"address", &address}, {"name", &name}, {"status", nullptr, &status}});
 
     const int32_t id = record_text::decimal_number(number);
     Json::Value entry(Json::objectValue);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,7 +11,9 @@
 // Access to the settings tree that all four programs share. On Windows it is the registry
 // below HKEY_LOCAL_MACHINE; on Linux a directory tree of the same shape (one directory per
 // key, one file per value) rooted at /var/lib/quietway/registry or $QUIETWAY_REGISTRY.
-// Every operation opens, acts and closes; nothing is cached. All return true on success.
+// Every operation opens, acts and closes; on Linux a read may instead answer from a snapshot
+// of the key that this process took earlier, while the key's directory shows no change since.
+// All return true on success.
 namespace quietway {
 
 // Root of the program's own tree and its section keys.
@@ -35,6 +38,18 @@ bool set_setting_dword(const char* section, const char* name, uint32_t value);
 // Reads leave `out` untouched on failure.
 bool read_reg_string(const char* path, const char* name, std::string& out);
 bool read_reg_dword(const char* path, const char* name, uint32_t& out);
+
+// One value that read_reg_values reads: a string into `text` or a number into `number`.
+struct ValueRead {
+    const char* name;
+    std::string* text = nullptr;
+    uint32_t* number = nullptr;
+};
+
+// Reads several values of one key with one look at the key (listings read many keys): each
+// as read_reg_string or read_reg_dword would, one that cannot be read left as it was. False
+// when the key cannot be opened.
+bool read_reg_values(const char* path, std::initializer_list<ValueRead> values);
 
 // Write into an existing key; a missing key is never created. Texts longer than
 // kMaxStringValue are refused (and logged), since no read could return them.

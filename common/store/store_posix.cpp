@@ -38,27 +38,39 @@ bool write_into(const UniqueFd& key, const char* path, const char* name, uint32_
                                    store_tree::is_secret_value(path, value_name(name)));
 }
 
-}  // namespace
-
-bool read_reg_string(const char* path, const char* name, std::string& out) {
-    const UniqueFd key = store_tree::open_key(path);
-    ValueData value;
-    if (!key.valid() ||
-        !store_tree::read_value(key.get(), value_name(name), kMaxStringValue, value) ||
-        value.type != kValueTypeString)
-        return false;
+bool string_of(const ValueData* value, std::string& out) {
+    if (value == nullptr || value->type != kValueTypeString) return false;
     // The text ends at the first NUL, so data stored with a terminator reads the same.
-    out.assign(value.data.c_str(), ::strnlen(value.data.c_str(), value.data.size()));
+    out.assign(value->data.c_str(), ::strnlen(value->data.c_str(), value->data.size()));
     return true;
 }
 
+bool dword_of(const ValueData* value, uint32_t& out) {
+    if (value == nullptr || value->type != kValueTypeDword || value->data.size() != 4) return false;
+    out = dword_value(value->data);
+    return true;
+}
+
+}  // namespace
+
+bool read_reg_string(const char* path, const char* name, std::string& out) {
+    const auto key = store_tree::snapshot_key(path);
+    return key != nullptr && string_of(key->find(value_name(name)), out);
+}
+
 bool read_reg_dword(const char* path, const char* name, uint32_t& out) {
-    const UniqueFd key = store_tree::open_key(path);
-    ValueData value;
-    if (!key.valid() || !store_tree::read_value(key.get(), value_name(name), 4, value) ||
-        value.type != kValueTypeDword || value.data.size() != 4)
-        return false;
-    out = dword_value(value.data);
+    const auto key = store_tree::snapshot_key(path);
+    return key != nullptr && dword_of(key->find(value_name(name)), out);
+}
+
+bool read_reg_values(const char* path, std::initializer_list<ValueRead> values) {
+    const auto key = store_tree::snapshot_key(path);
+    if (key == nullptr) return false;
+    for (const ValueRead& value : values) {
+        const ValueData* found = key->find(value_name(value.name));
+        if (value.text != nullptr) string_of(found, *value.text);
+        if (value.number != nullptr) dword_of(found, *value.number);
+    }
     return true;
 }
 
@@ -91,11 +103,10 @@ bool delete_reg_key(const char* path) {
 
 bool list_reg_subkeys(const char* path, std::vector<std::string>& out) {
     out.clear();
-    const UniqueFd key = store_tree::open_key(path);
-    std::vector<std::string> names;
-    if (!key.valid() || !store_tree::list_subkeys(key.get(), names)) return false;
-    for (std::string& name : names) {
-        if (name.size() <= kMaxListedName) out.push_back(std::move(name));
+    const auto key = store_tree::snapshot_key(path);
+    if (key == nullptr) return false;
+    for (const std::string& name : key->subkeys) {
+        if (name.size() <= kMaxListedName) out.push_back(name);
     }
     return true;
 }

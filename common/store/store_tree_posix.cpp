@@ -121,11 +121,13 @@ bool open_key_in_parent(const char* path, KeyInParent& out) {
     return out.key.valid();
 }
 
-UniqueFd open_key(const std::vector<std::string>& names) {
+UniqueFd open_key(const std::vector<std::string>& names, std::string* entries) {
     UniqueFd key = open_root(false);
+    std::string entry;
     for (const std::string& name : names) {
         if (!key.valid()) break;
-        key = open_subkey(key.get(), name);
+        key = open_subkey(key.get(), name, &entry);
+        if (entries != nullptr) entries->append("/").append(entry);
     }
     return key;
 }

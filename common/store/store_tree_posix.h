@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -42,8 +43,9 @@ bool split_path(const char* path, std::vector<std::string>& names);
 
 std::string root_directory();
 
-// Opens the key's directory; invalid when it is missing or cannot be opened.
-UniqueFd open_key(const std::vector<std::string>& names);
+// Opens the key's directory; invalid when it is missing or cannot be opened. `entries`, when
+// given, receives the directory's path below the root as its entries are named.
+UniqueFd open_key(const std::vector<std::string>& names, std::string* entries = nullptr);
 UniqueFd open_key(const char* path);
 // Opens the key, creating it and its missing parents: those at or below the notifications
 // key open to every user, all others writable by root only.
@@ -93,5 +95,20 @@ bool write_value(int key, std::string_view name, uint32_t type, std::string_view
 // The account and API passwords: readable by root only, though their keys are readable by
 // every user (the tray reads the values beside them, never these).
 bool is_secret_value(std::string_view key_path, std::string_view name);
+
+// --- snapshots (store_snapshot_posix.cpp) ---
+
+// A key's values and subkey names as read at one moment. Every value is whole: each was
+// read from one file, and a file is only ever replaced by a rename.
+struct KeySnapshot {
+    std::vector<std::string> subkeys;                       // sorted like the registry
+    std::vector<std::pair<std::string, ValueData>> values;  // names as stored
+    const ValueData* find(std::string_view name) const;
+};
+
+// The key's snapshot: the one kept from an earlier call while the key's directory has not
+// changed since (a value write renames a file into it), else one read now. Keys open to
+// every user are read anew each time. nullptr when the key cannot be opened or listed.
+std::shared_ptr<const KeySnapshot> snapshot_key(const char* path);
 
 }  // namespace quietway::store_tree

@@ -29,15 +29,11 @@ bool set_dword(HKEY key, const char* name, uint32_t value) {
                           sizeof data) == ERROR_SUCCESS;
 }
 
-}  // namespace
-
-bool read_reg_string(const char* path, const char* name, std::string& out) {
+bool query_string(HKEY key, const char* name, std::string& out) {
     char buffer[kMaxStringValue + 1] = {};
     DWORD type = REG_SZ;
     DWORD size = kMaxStringValue;
-    RegKey key;
-    if (!key.open(path, KEY_QUERY_VALUE)) return false;
-    if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
             ERROR_SUCCESS ||
         type != REG_SZ)
         return false;
@@ -45,17 +41,37 @@ bool read_reg_string(const char* path, const char* name, std::string& out) {
     return true;
 }
 
-bool read_reg_dword(const char* path, const char* name, uint32_t& out) {
+bool query_dword(HKEY key, const char* name, uint32_t& out) {
     DWORD value = 0;
     DWORD type = REG_DWORD;
     DWORD size = sizeof value;
-    RegKey key;
-    if (!key.open(path, KEY_QUERY_VALUE)) return false;
-    if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
             ERROR_SUCCESS ||
         type != REG_DWORD || size != sizeof value)
         return false;
     out = value;
+    return true;
+}
+
+}  // namespace
+
+bool read_reg_string(const char* path, const char* name, std::string& out) {
+    RegKey key;
+    return key.open(path, KEY_QUERY_VALUE) && query_string(key.get(), name, out);
+}
+
+bool read_reg_dword(const char* path, const char* name, uint32_t& out) {
+    RegKey key;
+    return key.open(path, KEY_QUERY_VALUE) && query_dword(key.get(), name, out);
+}
+
+bool read_reg_values(const char* path, std::initializer_list<ValueRead> values) {
+    RegKey key;
+    if (!key.open(path, KEY_QUERY_VALUE)) return false;
+    for (const ValueRead& value : values) {
+        if (value.text != nullptr) query_string(key.get(), value.name, *value.text);
+        if (value.number != nullptr) query_dword(key.get(), value.name, *value.number);
+    }
     return true;
 }
 

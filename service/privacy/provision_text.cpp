@@ -1,5 +1,9 @@
 #include "service/privacy/provision_text.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <string_view>
+
 #include "common/store/server_store.h"
 #include "firewall/filter_set/vpn_device.h"
 
@@ -88,6 +92,27 @@ std::string curl_user_option(const std::string& user, const std::string& passwor
         }
     }
     return out + "\"\n";
+}
+
+std::vector<int> curl_transfer_codes(const std::string& output, size_t limit) {
+    const std::string_view marker(kCurlTransferFormat,
+                                  std::string_view(kCurlTransferFormat).find('%'));
+    std::vector<int> codes;
+    size_t line = 0;
+    while (line < output.size() && codes.size() < limit) {
+        size_t end = output.find('\n', line);
+        if (end == std::string::npos) end = output.size();
+        std::string_view text(output.data() + line, end - line);
+        if (text.ends_with('\r')) text.remove_suffix(1);
+        const std::string_view code = text.substr(std::min(marker.size(), text.size()));
+        // Exit codes are small numbers: anything else on such a line is not one of ours.
+        if (text.starts_with(marker) && !code.empty() && code.size() <= 3 &&
+            code.find_first_not_of("0123456789") == std::string_view::npos) {
+            codes.push_back(std::atoi(std::string(code).c_str()));
+        }
+        line = end + 1;
+    }
+    return codes;
 }
 
 bool is_host_text(const std::string& address) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // The texts that preparing a server produces: the OpenVPN configuration, the credentials
 // file, curl's option text and the FTP file path. Both targets' forms are built here so that
@@ -38,6 +39,13 @@ std::string auth_text(TargetForm form, const std::string& user, const std::strin
 // curl's option text for standard input ("-K -"), which keeps the password off the command
 // line: `user = "name:password"` with backslash, quote and line breaks escaped.
 std::string curl_user_option(const std::string& user, const std::string& password);
+
+// curl's --write-out text: one line after each transfer with that transfer's exit code.
+inline constexpr const char* kCurlTransferFormat = "quietway-transfer %{exitcode}\n";
+
+// The exit codes of the transfers curl reported with kCurlTransferFormat, in their order, at
+// most `limit` of them; its own messages around them are skipped.
+std::vector<int> curl_transfer_codes(const std::string& output, size_t limit);
 
 // Whether `address` can be handed to curl and plink as a host: letters, digits, '.', '-' and
 // '_', not starting with '-' (it would read as an option).

@@ -5,7 +5,6 @@
 #include <cctype>
 #include <chrono>
 #include <filesystem>
-#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -13,6 +12,8 @@
 #include "common/net/percent_encode.h"
 #include "common/process/run_program.h"
 #include "service/privacy/data_dir_acl.h"
+#include "service/privacy/host_key_cache.h"
+#include "service/privacy/host_key_pass.h"
 #include "service/privacy/provision_platform.h"
 #include "service/privacy/provision_text.h"
 #include "service/privacy/servers_manager.h"
@@ -24,15 +25,16 @@ namespace fs = std::filesystem;
 
 // curl gives up on a server that does not answer well before the runner's own limit.
 constexpr const char* kCurlConnectSeconds = "10";
-constexpr const char* kCurlTotalSeconds = "120";
-constexpr uint32_t kCurlLimitMs = 150 * 1000;
+constexpr const char* kCurlTotalSeconds = "120";  // for each file
+constexpr uint32_t kCurlFileLimitMs = 120 * 1000;
+constexpr uint32_t kCurlSlackMs = 30 * 1000;
+// "ca.crt" and "ta.key" come first; the user's certificate and key are fetched even when
+// one of them fails, and check_files then decides.
+constexpr size_t kRequiredFiles = 2;
 // The host-key step ends at once on a live server (its remote command is "exit").
 constexpr uint32_t kHostKeyLimitMs = 30 * 1000;
 // Most of a program's output kept for the log line of a failure.
 constexpr size_t kLoggedOutput = 200;
-
-// plink keeps one host-key cache per user: two runs storing keys at once could lose one.
-std::mutex host_key_cache_mutex;
 
 // Server directories are named by the server number; nothing else may reach the file system.
 bool is_server_number(const std::string& id) {
@@ -86,8 +88,8 @@ bool ServerProvisioner::check_files(const std::string& id, const std::string& us
     return true;
 }
 
-bool ServerProvisioner::provision(const std::string& id, const Account& account,
-                                  ServerRecord& work) const {
+bool ServerProvisioner::provision(const std::string& id, const Account& account, ServerRecord& work,
+                                  HostKeyPass* pass) const {
     if (!is_server_number(id) || !read_server(id, work)) return false;
     work.id = index_of(id);
     work.status = kServerFailed;
@@ -108,7 +110,10 @@ bool ServerProvisioner::provision(const std::string& id, const Account& account,
         return fail("the key files could not be fetched");
     }
     if (!write_files(id, account, work)) return fail("the configuration could not be written");
-    if (!record_host_key(id, account, work)) return fail("the host key step could not run");
+    HostKeyPass own_pass;
+    if (!record_host_key(id, account, work, pass != nullptr ? *pass : own_pass)) {
+        return fail("the host key step could not run");
+    }
     work.status = kServerReady;
     return write_server(id, work);
 }
@@ -117,7 +122,8 @@ bool ServerProvisioner::download(const std::string& id, const Account& account,
                                  const ServerRecord& work) const {
     if (!is_server_number(id)) return false;
     const std::string dir = manager_.server_dir(id);
-    const std::string files[] = {"ca.crt", "ta.key", account.user + ".crt", account.user + ".key"};
+    const std::vector<std::string> files = {"ca.crt", "ta.key", account.user + ".crt",
+                                            account.user + ".key"};
     for (const std::string& file : files) {
         if (download_command_length(manager_.bin_dir(), account.user, account.password,
                                     work.address, manager_.ftp_port(), file,
@@ -128,46 +134,67 @@ bool ServerProvisioner::download(const std::string& id, const Account& account,
         }
     }
     make_server_directory(dir);
-    if (!fetch(id, account, work, files[0]) || !fetch(id, account, work, files[1])) return false;
-    fetch(id, account, work, files[2]);
-    fetch(id, account, work, files[3]);
+    // curl stops at the first file that fails: without one of the first two the server fails,
+    // while the files after an optional one that failed get a run of their own.
+    std::vector<bool> fetched(files.size(), false);
+    for (size_t next = 0; next < files.size();) {
+        next = fetch(id, account, work, files, next, fetched);
+        for (size_t i = 0; i < kRequiredFiles && i < next; ++i) {
+            if (!fetched[i]) return false;
+        }
+    }
     return check_files(id, account.user);
 }
 
-bool ServerProvisioner::fetch(const std::string& id, const Account& account,
-                              const ServerRecord& work, const std::string& file) const {
-    const std::string target = manager_.server_dir(id) + path_separator() + file;
-    if (target.size() >= kPathCapacity) return false;
-    const std::vector<std::string> args = {
-        manager_.bin_dir() + program_file("curl"),
-        "--ssl-reqd",
-        "-k",
-        "-sS",
-        "--connect-timeout",
-        kCurlConnectSeconds,
-        "--max-time",
-        kCurlTotalSeconds,
-        "-K",
-        "-",
-        "ftp://" + work.address + ":" + manager_.ftp_port() + "/" + percent_encode(file),
-        "-o",
-        target};
+size_t ServerProvisioner::fetch(const std::string& id, const Account& account,
+                                const ServerRecord& work, const std::vector<std::string>& files,
+                                size_t first, std::vector<bool>& fetched) const {
+    // The size query before each file is skipped: some servers answer it late (200 ms a file
+    // in the lab), and the length still comes with the transfer's opening reply.
+    std::vector<std::string> args = {manager_.bin_dir() + program_file("curl"),
+                                     "--ssl-reqd",
+                                     "-k",
+                                     "-sS",
+                                     "--fail-early",
+                                     "--ignore-content-length",
+                                     "--connect-timeout",
+                                     kCurlConnectSeconds,
+                                     "--max-time",
+                                     kCurlTotalSeconds,
+                                     "--write-out",
+                                     kCurlTransferFormat,
+                                     "-K",
+                                     "-"};
+    std::vector<std::string> targets;
+    for (size_t i = first; i < files.size(); ++i) {
+        targets.push_back(manager_.server_dir(id) + path_separator() + files[i]);
+        if (targets.back().size() >= kPathCapacity) return files.size();
+        args.push_back("ftp://" + work.address + ":" + manager_.ftp_port() + "/" +
+                       percent_encode(files[i]));
+        args.push_back("-o");
+        args.push_back(targets.back());
+    }
     std::string output;
     RunOptions options;
     options.input = curl_user_option(account.user, account.password);
-    options.time_limit_ms = kCurlLimitMs;
+    options.time_limit_ms = static_cast<uint32_t>(targets.size()) * kCurlFileLimitMs + kCurlSlackMs;
     options.output = &output;
     const RunResult result = run_program(args, options);
-    if (!result.started || result.timed_out || result.exit_code != 0) {
+    const std::vector<int> codes = curl_transfer_codes(output, targets.size());
+    // A transfer that curl never reported was cut short (time limit, a crash): it failed.
+    size_t tried = codes.size();
+    if (tried < targets.size() && (tried == 0 || codes.back() == 0)) ++tried;
+    for (size_t i = 0; i < tried; ++i) {
+        std::error_code error;
+        fetched[first + i] = i < codes.size() && codes[i] == 0 && fs::exists(targets[i], error);
+        if (fetched[first + i]) continue;
         // A partial file must not pass for a fetched one later.
-        remove_file(target);
+        remove_file(targets[i]);
         log("provision_server %s: %s not fetched from %s (started %d, timed out %d, exit %d): %s",
-            id.c_str(), file.c_str(), work.address.c_str(), result.started ? 1 : 0,
-            result.timed_out ? 1 : 0, static_cast<int>(result.exit_code), one_line(output).c_str());
-        return false;
+            id.c_str(), files[first + i].c_str(), work.address.c_str(), result.started ? 1 : 0,
+            result.timed_out ? 1 : 0, i < codes.size() ? codes[i] : -1, one_line(output).c_str());
     }
-    std::error_code error;
-    return fs::exists(target, error);
+    return first + tried;
 }
 
 bool ServerProvisioner::write_files(const std::string& id, const Account& account,
@@ -190,11 +217,22 @@ bool ServerProvisioner::write_files(const std::string& id, const Account& accoun
 }
 
 bool ServerProvisioner::record_host_key(const std::string& id, const Account& account,
-                                        const ServerRecord& work) const {
+                                        const ServerRecord& work, HostKeyPass& pass) const {
     if (host_key_command_length(manager_.bin_dir(), manager_.ssh_port(), account.user,
                                 account.password, work.address) >= kHostKeyCommandCapacity) {
         return false;
     }
+    // plink keeps a key per host and port: once this pass has it, the host's other servers
+    // have nothing left to do.
+    const std::string host = work.address + ":" + manager_.ssh_port();
+    if (!pass.claim(host)) return true;
+    bool recorded = false;
+    struct Finish {
+        HostKeyPass& pass;
+        const std::string& host;
+        bool& recorded;
+        ~Finish() { pass.finish(host, recorded); }
+    } finish{pass, host, recorded};
     // The password reaches plink in a file only its owner can read, never on its command line.
     const std::string password_file = manager_.server_dir(id) + path_separator() + "plink.pw";
     if (password_file.size() >= kPathCapacity ||
@@ -217,16 +255,15 @@ bool ServerProvisioner::record_host_key(const std::string& id, const Account& ac
     RunOptions options;
     options.time_limit_ms = kHostKeyLimitMs;
     options.output = &output;
-    // A key already in the cache needs no write: in batch mode plink only reads the cache, so
-    // such runs need not wait for each other. A server that let the batch run time out gets
-    // no second, locked run that every other server would wait for.
+    // In batch mode plink only reads the cache: a key already there needs nothing more. A
+    // server that let the batch run time out gets no second run.
     std::vector<std::string> batch = args;
     batch.insert(batch.begin() + 1, "-batch");
     const RunResult known = run_program(batch, options);
+    recorded = known.started && !known.timed_out && known.exit_code == 0;
     if (known.started && !known.timed_out && known.exit_code != 0) {
         options.input = "y\n";
-        std::lock_guard<std::mutex> lock(host_key_cache_mutex);
-        run_program(args, options);
+        recorded = run_storing_plink(args, options, manager_.server_dir(id));
     }
     remove_file(password_file);
     // As before, plink's outcome is not examined: the sessions report a refused login.
@@ -239,12 +276,13 @@ std::vector<bool> ServerProvisioner::prepare_all(const std::vector<std::string>&
     using Clock = std::chrono::steady_clock;
     std::vector<char> ready(ids.size(), 0);
     std::atomic<size_t> next{0};
+    HostKeyPass pass;
     const auto work = [&] {
         for (size_t i = next++; i < ids.size(); i = next++) {
             const auto started = Clock::now();
             reset_server(ids[i]);
             ServerRecord record;
-            ready[i] = provision(ids[i], account, record) ? 1 : 0;
+            ready[i] = provision(ids[i], account, record, &pass) ? 1 : 0;
             const auto ms =
                 std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started)
                     .count();

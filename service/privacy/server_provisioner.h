@@ -8,6 +8,7 @@
 
 namespace quietway {
 
+class HostKeyPass;
 class ServersManager;
 
 // Prepares servers of the list with the servers manager's directories, ports and account: it
@@ -31,9 +32,10 @@ public:
     // Are the four fetched files present? Creates a missing server directory.
     bool check_files(const std::string& id, const std::string& user) const;
     // One server's preparation on its own work record, so that several can run at once; its
-    // status ends as 1 (true) or 2 (false).
-    bool provision(const std::string& id, const Account& account, ServerRecord& work) const;
-    // Fetches the four files for the record's server.
+    // status ends as 1 (true) or 2 (false). Servers of one `pass` record each host key once.
+    bool provision(const std::string& id, const Account& account, ServerRecord& work,
+                   HostKeyPass* pass = nullptr) const;
+    // Fetches the four files for the record's server with one curl run where it can.
     bool download(const std::string& id, const Account& account, const ServerRecord& work) const;
     // Writes "auth.cfg" and "vpn_conf.ovpn" for the record's server.
     bool write_files(const std::string& id, const Account& account, const ServerRecord& work) const;
@@ -42,10 +44,13 @@ public:
                                   const Account& account) const;
 
 private:
-    bool fetch(const std::string& id, const Account& account, const ServerRecord& work,
-               const std::string& file) const;
-    bool record_host_key(const std::string& id, const Account& account,
-                         const ServerRecord& work) const;
+    // Runs one curl for files[first..] over one connection; marks each file it reports on in
+    // `fetched` and returns the index after the last file it tried.
+    size_t fetch(const std::string& id, const Account& account, const ServerRecord& work,
+                 const std::vector<std::string>& files, size_t first,
+                 std::vector<bool>& fetched) const;
+    bool record_host_key(const std::string& id, const Account& account, const ServerRecord& work,
+                         HostKeyPass& pass) const;
 
     const ServersManager& manager_;
 };

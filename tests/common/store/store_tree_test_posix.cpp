@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <filesystem>
 #include <string>
@@ -42,6 +46,28 @@ protected:
     fs::path root() const { return store_.root(); }
     fs::path app() const { return root() / "SOFTWARE" / "Quietway2" / "app"; }
 };
+
+TEST_F(StoreTreeTest, KeptSnapshotsShowWhatAnotherProcessWroteSince) {
+    ASSERT_TRUE(create_reg_string(RootKey::local_machine, kApp, "a", "old"));
+    // Keys unchanged for a few seconds are read from a snapshot kept in the process.
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    std::string text;
+    ASSERT_TRUE(read_reg_string(kApp, "a", text) && read_reg_string(kApp, "a", text));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const bool written = write_reg_string(kApp, "a", "new") &&
+                             create_reg_dword((std::string(kApp) + "\\sub").c_str(), "n", 1);
+        ::_exit(written ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_EQ(status, 0);
+    ASSERT_TRUE(read_reg_string(kApp, "a", text));
+    EXPECT_EQ(text, "new");
+    Names subkeys;
+    ASSERT_TRUE(list_reg_subkeys(kApp, subkeys));
+    EXPECT_EQ(subkeys, Names{"sub"});
+}
 
 TEST_F(StoreTreeTest, KeysAreDirectoriesAndValuesAreTypedFiles) {
     ASSERT_TRUE(create_reg_string(RootKey::local_machine, kApp, "app_dir", "/opt/quietway"));

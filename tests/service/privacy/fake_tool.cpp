@@ -1,8 +1,9 @@
 // Stands in for curl and plink in the provisioning tests. Each run leaves one record in the
 // directory named by QUIETWAY_FAKE_TOOL_LOG: the program's name, its arguments, its standard
 // input and, for plink, the content of its password file. As curl it writes the file named
-// after -o, unless its URL contains the text of QUIETWAY_FAKE_CURL_FAIL; as plink it keeps
-// the host keys it was told to store.
+// after each URL's -o, unless the URL contains the text of QUIETWAY_FAKE_CURL_FAIL, and
+// prints its --write-out text after each transfer; as plink it keeps the host keys it was
+// told to store in the cache file PUTTYSSHHOSTKEYS names.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -72,17 +73,45 @@ int main(int argc, char** argv) {
     if (!is_curl) {
         // plink: a host key is known once an interactive run answered "y"; batch runs stop
         // at an unknown one.
-        const std::string known = std::string(log_dir != nullptr ? log_dir : ".") + "/known-" +
-                                  (argc >= 3 ? argv[argc - 2] : "");
+        const char* cache = std::getenv("PUTTYSSHHOSTKEYS");
+        const std::string cache_file = cache != nullptr ? cache : "sshhostkeys";
+        std::string port;
         bool batch = false;
-        for (int i = 1; i < argc; ++i) batch = batch || std::strcmp(argv[i], "-batch") == 0;
-        if (batch) return read_path(known.c_str()) == "<missing>" ? 1 : 0;
-        if (input == "y\n") write_path(known, "y");
+        for (int i = 1; i < argc; ++i) {
+            batch = batch || std::strcmp(argv[i], "-batch") == 0;
+            if (i + 1 < argc && std::strcmp(argv[i], "-P") == 0) port = argv[i + 1];
+        }
+        const std::string entry = "fake@" + port + ":" + argv[argc - 2] + " key\n";
+        std::string known = read_path(cache_file.c_str());
+        if (known == "<missing>") known.clear();
+        if (batch) return known.find(entry) == std::string::npos ? 1 : 0;
+        if (input == "y\n" && known.find(entry) == std::string::npos) {
+            write_path(cache_file, known + entry);
+        }
         return 0;
     }
     // Fails for every URL that contains the variable's text.
     const char* fail = std::getenv("QUIETWAY_FAKE_CURL_FAIL");
-    const std::string url = argc >= 4 ? argv[argc - 3] : "";
-    if (output == nullptr || (fail != nullptr && url.find(fail) != std::string::npos)) return 67;
-    return write_path(output, "fetched " + url) ? 0 : 23;
+    std::string format;
+    bool fail_early = false;
+    int last_failure = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--fail-early") fail_early = true;
+        if (arg == "--write-out" && i + 1 < argc) format = argv[i + 1];
+        if (arg.rfind("ftp://", 0) != 0 || i + 2 >= argc || std::strcmp(argv[i + 1], "-o") != 0) {
+            continue;
+        }
+        int code = 67;
+        if (fail == nullptr || arg.find(fail) == std::string::npos) {
+            code = write_path(argv[i + 2], "fetched " + arg) ? 0 : 23;
+        }
+        std::string written = format;
+        const size_t at = written.find("%{exitcode}");
+        if (at != std::string::npos) written.replace(at, 11, std::to_string(code));
+        std::fputs(written.c_str(), stdout);
+        if (code != 0) last_failure = code;
+        if (code != 0 && fail_early) break;
+    }
+    return output == nullptr ? 2 : last_failure;
 }

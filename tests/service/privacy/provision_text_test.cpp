@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "service/privacy/provision_text.h"
 
@@ -49,6 +50,19 @@ TEST(ProvisionText, NoValueAddsConfigurationLinesOfItsOwn) {
     EXPECT_EQ(vpn_config_text(TargetForm::posix, "/d/", "alice", "10.0.0.1\nup x", "1194"), "");
     EXPECT_EQ(vpn_config_text(TargetForm::posix, "/d/", "alice", "vpn.example.net", "1194"), "");
     EXPECT_EQ(vpn_config_text(TargetForm::posix, "/d/", "a\rup x", "10.0.0.1", "1194"), "");
+}
+
+TEST(ProvisionText, CurlTransferCodesComeFromItsOwnLinesOnly) {
+    EXPECT_EQ(curl_transfer_codes("quietway-transfer 0\ncurl: (78) The file does not exist\n"
+                                  "quietway-transfer 78\r\n",
+                                  4),
+              (std::vector<int>{0, 78}));
+    EXPECT_EQ(
+        curl_transfer_codes("quietway-transfer 0\nquietway-transfer 0\nquietway-transfer 0", 2),
+        (std::vector<int>{0, 0}));
+    EXPECT_EQ(
+        curl_transfer_codes("quietway-transfer \nquietway-transfer 7x\n x quietway-transfer 1", 4),
+        std::vector<int>{});
 }
 
 TEST(ProvisionText, CredentialsFileHasOneLineBreakAndNoneAtTheEnd) {

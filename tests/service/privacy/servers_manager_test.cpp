@@ -125,6 +125,8 @@ protected:
     TempDir data_;
     TempDir tool_log_;
     ScopedEnv tool_log_env_{"QUIETWAY_FAKE_TOOL_LOG", tool_log_.str()};
+    TempDir keys_;  // plink's host-key cache
+    ScopedEnv keys_env_{"PUTTYSSHHOSTKEYS", (keys_ / "sshhostkeys").string()};
     testing::LogCapture log_{"QuietwayService.log"};
     ServersManager manager_;
 };
@@ -185,8 +187,9 @@ TEST_F(ServersManagerTest, ApplyAccountPreparesEveryServerWithoutPasswordsOnComm
         EXPECT_EQ(info.st_mode & 0777, 0600u);
 #endif
     }
+    // One run per server for its four files.
     const std::vector<std::string> curl = runs("curl");
-    ASSERT_EQ(curl.size(), 8u);
+    ASSERT_EQ(curl.size(), 2u);
     for (const std::string& run : curl) {
         EXPECT_EQ(run.find(password), run.rfind(password)) << "password once, in stdin: " << run;
         EXPECT_NE(run.find(field("stdin=" + curl_user_option(user, password))), std::string::npos);
@@ -217,7 +220,8 @@ TEST_F(ServersManagerTest, ApplyAccountPreparesEveryServerWithoutPasswordsOnComm
 TEST_F(ServersManagerTest, ParallelPreparationActivatesTheFirstReadyServerInListOrder) {
     // List order is "1", "10", "11", "12", "2", ...: 1 and 10 fail, so 11 is the first ready.
     for (int id = 1; id <= 12; ++id) {
-        add_server(std::to_string(id), id == 1 || id == 10 ? "10.9.9.9" : "10.0.0.1");
+        add_server(std::to_string(id),
+                   id == 1 || id == 10 ? "10.9.9.9" : "10.0.0." + std::to_string(1 + id % 2));
     }
     ScopedEnv fail("QUIETWAY_FAKE_CURL_FAIL", "10.9.9.9");
     ASSERT_TRUE(manager_.init());
@@ -228,6 +232,40 @@ TEST_F(ServersManagerTest, ParallelPreparationActivatesTheFirstReadyServerInList
             << id;
     }
     EXPECT_TRUE(log_.contains("apply_account: server 10 failed in "));
+    // Each host's key is asked for and stored once, and no store loses another's entry.
+    EXPECT_EQ(runs("plink").size(), 4u);
+    const std::string keys = read_file(keys_ / "sshhostkeys");
+    EXPECT_EQ(keys.size(), 2 * std::string("fake@22:10.0.0.1 key\n").size()) << keys;
+    EXPECT_NE(keys.find("fake@22:10.0.0.1 key\n"), std::string::npos) << keys;
+    EXPECT_NE(keys.find("fake@22:10.0.0.2 key\n"), std::string::npos) << keys;
+}
+
+TEST_F(ServersManagerTest, EachFetchedFileKeepsItsOwnOutcome) {
+    add_server("1", "10.0.0.1");
+    ASSERT_TRUE(manager_.init());
+    // The first two files are required; a run that stops at the third fetches the fourth alone.
+    const struct {
+        const char* failing;
+        size_t curl_runs;
+        std::string present;
+    } cases[] = {{"/ca.crt", 1, ""},
+                 {"/ta.key", 1, "ca.crt "},
+                 {"/bob.crt", 2, "ca.crt ta.key bob.key "},
+                 {"/bob.key", 1, "ca.crt ta.key bob.crt "},
+                 {"none", 1, "ca.crt ta.key bob.crt bob.key "}};
+    for (const auto& c : cases) {
+        ScopedEnv fail("QUIETWAY_FAKE_CURL_FAIL", c.failing);
+        ASSERT_TRUE(manager_.reset_server("1"));
+        const size_t before = runs("curl").size();
+        EXPECT_EQ(manager_.provision_server("1", "bob", "pw"), std::string(c.failing) == "none")
+            << c.failing;
+        EXPECT_EQ(runs("curl").size() - before, c.curl_runs) << c.failing;
+        std::string present;
+        for (const std::string name : {"ca.crt", "ta.key", "bob.crt", "bob.key"}) {
+            if (fs::exists(server_dir("1") + kSep + name)) present += name + " ";
+        }
+        EXPECT_EQ(present, c.present) << c.failing;
+    }
 }
 
 TEST_F(ServersManagerTest, FailedProvisioningLeavesNoServerActive) {
@@ -314,7 +352,7 @@ TEST_F(ServersManagerTest, UpdateServersPreparesOnlyInitialServersAndSelectsNoth
     EXPECT_EQ(status_of("3"), kServerFailed);
     EXPECT_EQ(status_of("4"), kServerReady);
     const std::vector<std::string> curl = runs("curl");
-    ASSERT_EQ(curl.size(), 8u);
+    ASSERT_EQ(curl.size(), 2u);
     for (const std::string& run : curl) {
         EXPECT_TRUE(run.find("ftp://10.0.0.2:") != std::string::npos ||
                     run.find("ftp://10.0.0.4:") != std::string::npos)
