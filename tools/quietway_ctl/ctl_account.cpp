@@ -1,8 +1,8 @@
 // account apply: the password from a hidden prompt or standard input, each server's outcome
 // shown as the engine reaches it.
 #include <atomic>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <set>
 #include <string>
@@ -20,7 +20,8 @@ constexpr auto kPollStep = std::chrono::milliseconds(500);
 
 bool read_password(const Command& command, std::string& password, std::string& problem) {
     if (command.password_stdin) {
-        if (!read_bounded_line(password)) problem = "No password of at most 511 bytes came on standard input.";
+        if (!read_bounded_line(password))
+            problem = "No password of at most 511 bytes came on standard input.";
     } else if (!input_is_terminal()) {
         problem = "There is no terminal to ask for the password on; give it with --password-stdin.";
     } else if (!read_hidden_line("Password for " + printable(command.user) + ": ", password)) {
@@ -35,7 +36,8 @@ bool read_password(const Command& command, std::string& password, std::string& p
 class Progress {
 public:
     explicit Progress(const Json::Value& before) {
-        for (const Json::Value& server : before) last_[server["id"].asInt()] = server["status"].asString();
+        for (const Json::Value& server : before)
+            last_[server["id"].asInt()] = server["status"].asString();
     }
 
     void show(const Output& out, const Json::Value& servers, bool all) {
@@ -103,7 +105,8 @@ int apply_account(Context& context) {
     result["servers"] = reply["servers"];
     context.out.object(result);
     for (const Json::Value& server : reply["servers"]) {
-        if (server["activated"].asInt() == 1) context.out.line("active server: " + server_words(server));
+        if (server["activated"].asInt() == 1)
+            context.out.line("active server: " + server_words(server));
     }
     context.out.line("the account is applied");
     return kExitDone;

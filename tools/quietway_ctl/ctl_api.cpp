@@ -72,7 +72,8 @@ bool ApiClient::call(const std::string& method, const Json::Value& params, Json:
     HttpAnswer answer;
     if (!http_exchange(call, answer)) return fail(failure, kEngineUnreachable);
     // A POST the engine does not take as a call (a changed account) is a web server's error.
-    if (answer.status != kHttpOk) return fail(failure, is_administrator() ? kAccountRefused : kNotAllowed);
+    if (answer.status != kHttpOk)
+        return fail(failure, is_administrator() ? kAccountRefused : kNotAllowed);
     if (!parse_object(answer.body, reply)) return fail(failure, kGarbled);
     const Json::Value& error = reply["error"];
     if (error.isObject()) {

@@ -36,7 +36,8 @@ public:
             if (words_[i] != name) continue;
             if (i + 1 >= words_.size()) return false;
             value = words_[i + 1];
-            words_.erase(words_.begin() + static_cast<long>(i), words_.begin() + static_cast<long>(i) + 2);
+            words_.erase(words_.begin() + static_cast<long>(i),
+                         words_.begin() + static_cast<long>(i) + 2);
             return true;
         }
         return true;
@@ -86,7 +87,8 @@ Parsed parse_connect(Command command, Reader& reader) {
         }
         if (!command.mode) return refuse("unknown connection type '" + *type + "'");
     }
-    if (reader.words().size() != 1) return refuse("connect takes only --server, --type and --no-wait");
+    if (reader.words().size() != 1)
+        return refuse("connect takes only --server, --type and --no-wait");
     return {command, {}};
 }
 
@@ -107,7 +109,8 @@ Parsed parse_servers(Command command, Reader& reader) {
         if (!reader.option("--name", command.name) || !reader.option("--address", command.address))
             return refuse("--name and --address need a value");
         if (reader.words().size() != 3) return refuse("servers edit needs one server id or name");
-        if (!command.name && !command.address) return refuse("servers edit needs --name or --address");
+        if (!command.name && !command.address)
+            return refuse("servers edit needs --name or --address");
         command.verb = Verb::server_edit;
         command.server = reader.words()[2];
         return {command, {}};
@@ -124,11 +127,13 @@ Parsed parse_servers(Command command, Reader& reader) {
 Parsed parse_account(Command command, Reader& reader) {
     command.password_stdin = reader.flag("--password-stdin");
     const std::vector<std::string>& words = reader.words();
-    if (words.size() < 2 || words[1] != "apply") return refuse("the account command is: account apply USER");
+    if (words.size() < 2 || words[1] != "apply")
+        return refuse("the account command is: account apply USER");
     if (words.size() < 3 || words[2].empty()) return refuse("account apply needs the USER name");
     if (words.size() > 3) {
-        return refuse("a password is never taken as an argument (other users can read it): "
-                      "type it at the prompt or give it with --password-stdin");
+        return refuse(
+            "a password is never taken as an argument (other users can read it): "
+            "type it at the prompt or give it with --password-stdin");
     }
     command.verb = Verb::account_apply;
     command.user = words[2];
@@ -140,7 +145,8 @@ Parsed parse_set(Command command, const std::vector<std::string>& words) {
     bool known = false;
     for (const std::string_view setting : kSettings) known = known || words[1] == setting;
     if (!known) return refuse("unknown setting '" + words[1] + "'");
-    if (words[2] != "on" && words[2] != "off") return refuse("set " + words[1] + " needs on or off");
+    if (words[2] != "on" && words[2] != "off")
+        return refuse("set " + words[1] + " needs on or off");
     command.verb = Verb::set;
     command.setting = words[1];
     command.on = words[2] == "on";
@@ -163,8 +169,9 @@ std::optional<Verb> lone_verb(const std::string& word) {
 Parsed parse_arguments(const std::vector<std::string>& words) {
     for (const std::string& word : words) {
         if (mentions_password(word)) {
-            return refuse("a password is never taken as an argument (other users can read it): "
-                          "type it at the prompt or give it with --password-stdin");
+            return refuse(
+                "a password is never taken as an argument (other users can read it): "
+                "type it at the prompt or give it with --password-stdin");
         }
         if (word.size() > kLongestArgument) return refuse("an argument is longer than 511 bytes");
     }

@@ -35,7 +35,7 @@ struct Command {
     bool json = false;
     bool no_wait = false;
     bool password_stdin = false;
-    std::string server;  // --server, or the server that edit and delete name (id or name)
+    std::string server;       // --server, or the server that edit and delete name (id or name)
     std::optional<int> mode;  // --type
     std::optional<std::string> name;
     std::optional<std::string> address;

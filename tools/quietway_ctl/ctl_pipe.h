@@ -14,7 +14,9 @@ inline constexpr int kPipeConnecting = 2;
 inline constexpr int kPipeConnected = 3;
 
 // Whether a status answer means stopped (4: stopped, 5: stopped with no server selected).
-inline bool pipe_stopped(int status) { return status == kPipeStopped || status == 4 || status == 5; }
+inline bool pipe_stopped(int status) {
+    return status == kPipeStopped || status == 4 || status == 5;
+}
 
 // Sends one command over the engine's pipe; true with the status it answered.
 bool pipe_command(int command, int& status);

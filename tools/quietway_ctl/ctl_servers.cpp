@@ -28,7 +28,8 @@ void print_servers(const Output& out, const Json::Value& servers) {
 // The reply's list, in words or as {"servers": [...]}.
 int show_list(Context& context, const Json::Value& reply) {
     Json::Value shown(Json::objectValue);
-    shown["servers"] = reply["servers"].isArray() ? reply["servers"] : Json::Value(Json::arrayValue);
+    shown["servers"] =
+        reply["servers"].isArray() ? reply["servers"] : Json::Value(Json::arrayValue);
     if (reply.isMember("user")) shown["user"] = reply["user"];
     context.out.object(shown);
     print_servers(context.out, reply["servers"]);
@@ -69,7 +70,8 @@ const Json::Value* find_server(const Json::Value& servers, const std::string& id
             }
         }
     }
-    if (matches > 1) problem = "Several servers are called '" + printable(id_or_name) + "'; give its id.";
+    if (matches > 1)
+        problem = "Several servers are called '" + printable(id_or_name) + "'; give its id.";
     if (matches == 0) problem = "There is no server '" + printable(id_or_name) + "'.";
     return matches == 1 ? found : nullptr;
 }
@@ -92,7 +94,8 @@ int add_server(Context& context) {
     params["address"] = *context.command.address;
     Json::Value reply;
     ApiFailure failure;
-    if (!context.api.call("add_server", params, reply, failure)) return context.out.refused(failure);
+    if (!context.api.call("add_server", params, reply, failure))
+        return context.out.refused(failure);
     // The engine answers 0 either way; the list tells whether the server is there.
     bool added = false;
     for (const Json::Value& server : reply["servers"]) {
@@ -100,7 +103,8 @@ int add_server(Context& context) {
                           same_text(server["address"], context.command.address) &&
                           server["status"].asString() == "initial");
     }
-    if (!added) return context.out.refused("The server was not added; the service's log tells why.");
+    if (!added)
+        return context.out.refused("The server was not added; the service's log tells why.");
     return show_list(context, reply);
 }
 
@@ -116,7 +120,8 @@ int edit_server(Context& context) {
     params["address"] = context.command.address.value_or((*server)["address"].asString());
     Json::Value reply;
     ApiFailure failure;
-    if (!context.api.call("update_server", params, reply, failure)) return context.out.refused(failure);
+    if (!context.api.call("update_server", params, reply, failure))
+        return context.out.refused(failure);
     std::string problem;
     const Json::Value* changed = find_server(reply["servers"], id, problem);
     if (changed == nullptr || !same_text((*changed)["name"], context.command.name) ||
@@ -136,7 +141,8 @@ int delete_server(Context& context) {
     params["index"] = id;
     Json::Value reply;
     ApiFailure failure;
-    if (!context.api.call("delete_server", params, reply, failure)) return context.out.refused(failure);
+    if (!context.api.call("delete_server", params, reply, failure))
+        return context.out.refused(failure);
     std::string problem;
     if (find_server(reply["servers"], id, problem) != nullptr)
         return context.out.refused("The server was not deleted; the service's log tells why.");

@@ -75,9 +75,10 @@ void print_status(const Output& out, const Json::Value& status) {
     out.line("server:       " + where);
     out.line(std::string("kill switch:  ") + on_off(status["kill_switch"].asBool()));
     const Json::Value& days = status["account_days_left"];
-    out.line("account:      " + (days.isNull()  ? std::string("expiry not known yet")
-                                 : days.asInt() == 0 ? std::string("expired")
-                                                     : std::to_string(days.asInt()) + " days left"));
+    out.line("account:      " + (days.isNull() ? std::string("expiry not known yet")
+                                 : days.asInt() == 0
+                                     ? std::string("expired")
+                                     : std::to_string(days.asInt()) + " days left"));
     out.line(std::string("elsewhere:    ") + (status["same_account_elsewhere"].asBool()
                                                   ? "the same account is in use elsewhere"
                                                   : "the account is not in use elsewhere"));
@@ -163,7 +164,8 @@ int connect(Context& context) {
         // A running session moves to the server only through the pipe's restart.
         const int number = std::stoi(target);
         int status = 0;
-        if (number > 99) return context.out.refused("A running connection can only move to servers 1 to 99.");
+        if (number > 99)
+            return context.out.refused("A running connection can only move to servers 1 to 99.");
         if (!pipe_command(kPipeFirstServer + number, status))
             return context.out.refused("The Quietway service's pipe does not answer.");
     }
@@ -180,8 +182,7 @@ int connect(Context& context) {
 int disconnect(Context& context) {
     // The pipe stops a session in any state, also one still connecting.
     int status = 0;
-    if (!pipe_command(kPipeStop, status))
-        return context.out.refused(kEngineUnreachable);
+    if (!pipe_command(kPipeStop, status)) return context.out.refused(kEngineUnreachable);
     const auto start = std::chrono::steady_clock::now();
     while (!context.command.no_wait && !pipe_stopped(status) &&
            std::chrono::steady_clock::now() - start < std::chrono::seconds(kWaitSeconds)) {
@@ -191,7 +192,8 @@ int disconnect(Context& context) {
     }
     const bool stopped = pipe_stopped(status);
     if (!context.command.no_wait && !stopped)
-        return context.out.refused("The connection did not stop within " + std::to_string(kWaitSeconds) + " seconds.");
+        return context.out.refused("The connection did not stop within " +
+                                   std::to_string(kWaitSeconds) + " seconds.");
     Json::Value shown(Json::objectValue);
     shown["state"] = stopped ? "stopped" : "stopping";
     context.out.object(shown);

@@ -51,10 +51,12 @@ int change_setting(Context& context) {
     Json::Value params(Json::objectValue);
     for (const Setting& setting : kSettings) {
         const bool named = setting.argument == context.command.setting;
-        params[setting.member] = named ? (context.command.on ? 1 : 0) : general[setting.member].asInt();
+        params[setting.member] =
+            named ? (context.command.on ? 1 : 0) : general[setting.member].asInt();
     }
     Json::Value reply;
-    if (!context.api.call("set_general", params, reply, failure)) return context.out.refused(failure);
+    if (!context.api.call("set_general", params, reply, failure))
+        return context.out.refused(failure);
     if (!context.api.call("get_general", general, failure)) return context.out.refused(failure);
     return report_settings(context, general);
 }
@@ -69,8 +71,10 @@ int show_notifications(Context& context) {
     context.out.object(shown);
     if (!list.isArray() || list.empty()) context.out.line("no notifications");
     for (const Json::Value& item : shown["notifications"]) {
-        context.out.line(printable(item["title"].asString()) + ": " + printable(item["info"].asString()));
-        if (!item["url"].asString().empty()) context.out.line("  " + printable(item["url"].asString()));
+        context.out.line(printable(item["title"].asString()) + ": " +
+                         printable(item["info"].asString()));
+        if (!item["url"].asString().empty())
+            context.out.line("  " + printable(item["url"].asString()));
     }
     return kExitDone;
 }

@@ -12,7 +12,7 @@ bool input_is_terminal() { return ::isatty(STDIN_FILENO) == 1; }
 bool read_hidden_line(const std::string& prompt, std::string& line) {
     std::fputs(prompt.c_str(), stderr);
     std::fflush(stderr);
-    termios saved {};
+    termios saved{};
     if (::tcgetattr(STDIN_FILENO, &saved) != 0) return false;
     termios quiet = saved;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);

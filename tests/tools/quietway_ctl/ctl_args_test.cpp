@@ -22,20 +22,44 @@ TEST(CtlArguments, WordsBecomeCommandsOrAReasonToRefuse) {
         {{"status"}, make(Verb::status)},
         {{"--json", "status"}, make(Verb::status, [](Command& c) { c.json = true; })},
         {{"connect", "--server", "Two", "--type", "ssh-tor", "--no-wait"},
-         make(Verb::connect, [](Command& c) { c.server = "Two"; c.mode = kModeSshTor; c.no_wait = true; })},
-        {{"connect", "--type", "openvpn"}, make(Verb::connect, [](Command& c) { c.mode = kModeOpenVpn; })},
+         make(Verb::connect,
+              [](Command& c) {
+                  c.server = "Two";
+                  c.mode = kModeSshTor;
+                  c.no_wait = true;
+              })},
+        {{"connect", "--type", "openvpn"},
+         make(Verb::connect, [](Command& c) { c.mode = kModeOpenVpn; })},
         {{"disconnect", "--json"}, make(Verb::disconnect, [](Command& c) { c.json = true; })},
         {{"servers"}, make(Verb::servers)},
         {{"servers", "add", "Three", "10.2.0.3"},
-         make(Verb::server_add, [](Command& c) { c.name = "Three"; c.address = "10.2.0.3"; })},
+         make(Verb::server_add,
+              [](Command& c) {
+                  c.name = "Three";
+                  c.address = "10.2.0.3";
+              })},
         {{"servers", "edit", "3", "--address", "vpn3.example"},
-         make(Verb::server_edit, [](Command& c) { c.server = "3"; c.address = "vpn3.example"; })},
-        {{"servers", "delete", "Three"}, make(Verb::server_delete, [](Command& c) { c.server = "Three"; })},
+         make(Verb::server_edit,
+              [](Command& c) {
+                  c.server = "3";
+                  c.address = "vpn3.example";
+              })},
+        {{"servers", "delete", "Three"},
+         make(Verb::server_delete, [](Command& c) { c.server = "Three"; })},
         {{"account", "apply", "alice", "--password-stdin"},
-         make(Verb::account_apply, [](Command& c) { c.user = "alice"; c.password_stdin = true; })},
-        {{"set", "kill-switch", "off"}, make(Verb::set, [](Command& c) { c.setting = "kill-switch"; })},
+         make(Verb::account_apply,
+              [](Command& c) {
+                  c.user = "alice";
+                  c.password_stdin = true;
+              })},
+        {{"set", "kill-switch", "off"},
+         make(Verb::set, [](Command& c) { c.setting = "kill-switch"; })},
         {{"set", "change-servers", "on"},
-         make(Verb::set, [](Command& c) { c.setting = "change-servers"; c.on = true; })},
+         make(Verb::set,
+              [](Command& c) {
+                  c.setting = "change-servers";
+                  c.on = true;
+              })},
         {{"settings"}, make(Verb::settings)},
         {{"notifications"}, make(Verb::notifications)},
         {{"version"}, make(Verb::version)},
@@ -52,7 +76,9 @@ TEST(CtlArguments, WordsBecomeCommandsOrAReasonToRefuse) {
         {{"servers", "rename"}, std::nullopt, "unknown servers command"},
         {{"account", "apply"}, std::nullopt, "needs the USER"},
         {{"account", "apply", "alice", "secret"}, std::nullopt, "never taken as an argument"},
-        {{"account", "apply", "alice", "--password", "x"}, std::nullopt, "never taken as an argument"},
+        {{"account", "apply", "alice", "--password", "x"},
+         std::nullopt,
+         "never taken as an argument"},
         {{"set", "kill-switch"}, std::nullopt, "on or off"},
         {{"set", "kill-switch", "maybe"}, std::nullopt, "needs on or off"},
         {{"set", "tray", "on"}, std::nullopt, "unknown setting"},
@@ -67,7 +93,8 @@ TEST(CtlArguments, WordsBecomeCommandsOrAReasonToRefuse) {
         if (c.expected) {
             EXPECT_TRUE(*parsed.command == *c.expected) << words;
         } else {
-            EXPECT_NE(parsed.error.find(c.reason), std::string::npos) << words << ": " << parsed.error;
+            EXPECT_NE(parsed.error.find(c.reason), std::string::npos)
+                << words << ": " << parsed.error;
         }
     }
 }
