@@ -70,8 +70,9 @@ int apply_account(Context& context) {
     ApiFailure failure;
     if (!context.api.call("get_servers", before, failure)) return context.out.refused(failure);
     Progress progress(before["servers"]);
-    context.out.line("applying the account to " + std::to_string(before["servers"].size()) +
-                     " servers...");
+    const Json::Value::ArrayIndex count = before["servers"].size();
+    context.out.line("applying the account to " + std::to_string(count) +
+                     (count == 1 ? " server..." : " servers..."));
     std::fflush(stdout);
 
     Json::Value params(Json::objectValue);

@@ -20,7 +20,8 @@ void Output::object(const Json::Value& value) const {
 int Output::refused(const std::string& sentence, int code) const {
     std::fprintf(stderr, "quietway_ctl: %s\n", sentence.c_str());
     Json::Value error(Json::objectValue);
-    error["error"] = code;
+    // Codes of the API as they are; -1 when the engine was not reached or refused the tool.
+    error["error"] = code == 0 ? -1 : code;
     error["message"] = sentence;
     object(error);
     return kExitRefused;
