@@ -35,6 +35,7 @@ expect() {
 # A member of the JSON object the tool printed, by a Python expression on `j`.
 json() { python3 -c 'import json, sys; j = json.loads(sys.stdin.read()); print(eval(sys.argv[1]))' "$1" <<<"$OUT"; }
 server() { echo "$1 $2 ($3)"; }
+lacks() { ! grep -qF -- "$1" <<<"$OUT"; }
 
 engine_start || { fail "quietway_service -f runs"; exit 1; }
 S1=$(server "$LAB_SERVER_ID" "Lab server" "$LAB_SERVER_IP")
@@ -60,7 +61,7 @@ check "servers --json: four servers, the first active" \
 expect "servers add" 0 "  5 Lab extra (10.99.0.250) not prepared" servers add "Lab extra" 10.99.0.250
 expect "servers edit" 0 "  5 Lab extra B (10.99.0.250) not prepared" servers edit 5 --name "Lab extra B"
 expect "servers delete" 0 "* $S1 ready" servers delete "Lab extra B"
-check "servers delete: gone" bash -c '! grep -q "Lab extra" <<<"$1"' _ "$OUT"
+check "servers delete: gone" lacks "Lab extra"
 
 echo "== OpenVPN with the kill switch"
 expect "set kill-switch on" 0 "kill switch:     on" set kill-switch on
