@@ -2,7 +2,8 @@
 # quietway_ctl drives a whole session against quietway_service -f in the lab, through the tool
 # only: the account applied, the servers listed and edited, OpenVPN with the kill switch, the
 # status in words and JSON, a switch of server, a disconnect, a setting off and on; and the
-# refusals: bad words, a password as an argument, another local account, the engine stopped.
+# console user through the web page's credential; the refusals: bad words, a password as an
+# argument, another local account, the engine stopped.
 #
 # usage: ctl_lab_test.sh QUIETWAY_SERVICE QUIETWAY_CTL QUIETWAY_REG     (root)
 set -uo pipefail
@@ -37,6 +38,18 @@ json() { python3 -c 'import json, sys; j = json.loads(sys.stdin.read()); print(e
 server() { echo "$1 $2 ($3)"; }
 lacks() { ! grep -qF -- "$1" <<<"$OUT"; }
 
+# The engine sees CONSOLE_USER active at seat0: a mount namespace of its own with a tmpfs over
+# /run/systemd holding the seat's and the session's state files, which is where sd-login looks.
+CONSOLE_USER=daemon
+cat >"$WORK/seated_service" <<END
+#!/usr/bin/env bash
+exec unshare -m --propagation private bash -c 'mount -t tmpfs -o mode=0755 tmpfs /run/systemd &&
+    mkdir /run/systemd/seats /run/systemd/sessions &&
+    printf "ACTIVE=c1\nACTIVE_UID=$(id -u $CONSOLE_USER)\n" >/run/systemd/seats/seat0 &&
+    printf "CLASS=user\n" >/run/systemd/sessions/c1 && exec "\$0" "\$@"' "$SERVICE" "\$@"
+END
+chmod 755 "$WORK/seated_service"
+SERVICE=$WORK/seated_service
 engine_start || { fail "quietway_service -f runs"; exit 1; }
 S1=$(server "$LAB_SERVER_ID" "Lab server" "$LAB_SERVER_IP")
 S2=$(server "$LAB_SERVER2_ID" "Lab server 2" "$LAB_SERVER2_IP")
@@ -94,14 +107,22 @@ run --json settings
 check "settings --json: auto-connect and kill switch on" \
     [ "$(json '(j["auto_connect"], j["kill_switch"])')" = "(True, True)" ]
 
-echo "== another local account"
+echo "== the console user and another local account"
 BIN=$(mktemp -d /tmp/qwctl-bin.XXXXXX)
 chmod 755 "$BIN" && cp "$CTL" "$BIN/"
-OUT=$(C runuser -u nobody -- "$BIN/quietway_ctl" status 2>&1)
-RC=$?
-rm -rf "$BIN"
+as() { # USER WORDS...: the tool as USER, what it printed in OUT
+    local user=$1
+    shift
+    OUT=$(C runuser -u "$user" -- "$BIN/quietway_ctl" "$@" 2>&1)
+    RC=$?
+}
+as "$CONSOLE_USER" status
+check "console user: status answered (exit $RC)" [ "$RC" = 0 ]
+check "console user: the state in words" grep -qxF "state:        stopped" <<<"$OUT"
+as nobody status
 check "nobody: exit status 1 (got $RC)" [ "$RC" = 1 ]
 check "nobody: refused in words" grep -qxF "quietway_ctl: Only root (an administrator on Windows) or the user of the active console session may control Quietway." <<<"$OUT"
+rm -rf "$BIN"
 
 echo "== the engine stopped"
 engine_stop TERM
