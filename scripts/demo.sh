@@ -73,7 +73,7 @@ echo "    OpenVPN mode (general\\mode 2), kill switch on (general\\use_firewall 
 say "starting the engine: quietway_service -f inside the lab's client namespace"
 engine_start || die "the engine did not start"
 grep -e "Quietway2 Service running" "$ENGINE_LOG" | tail -n 1 | show
-echo "    quietway_ctl status: $(ctl status)"
+echo "    quietway_ctl status: $(ctl status | head -n 1)"
 
 say "applying the account through the control API (JSON-RPC apply_account): fetches each server's keys"
 reply=$(rpc apply_account "{\"user\":$(quoted "$LAB_USER"),\"password\":$(quoted "$LAB_PASSWORD")}")
@@ -91,7 +91,7 @@ echo "    getent hosts $LAB_DNS_NAME -> $(C getent hosts "$LAB_DNS_NAME" | awk '
 say "connecting: start_privacy through the API, OpenVPN with the kill switch"
 rpc start_privacy >/dev/null
 wait_status 3 60 || die "no connection"
-echo "    quietway_ctl status: $(ctl status)"
+echo "    quietway_ctl status: $(ctl status | head -n 1)"
 echo "    connected to $(member server_ip "$(rpc get_active_server_state)")"
 C ip -brief address show dev qwaytun0 | show
 
@@ -121,7 +121,7 @@ C nft list tables | show
 say "stopping the tunnel (stop_privacy): the kill switch goes with it"
 rpc stop_privacy >/dev/null
 wait_status 1 60 || die "the tunnel did not stop"
-echo "    quietway_ctl status: $(ctl status)"
+echo "    quietway_ctl status: $(ctl status | head -n 1)"
 echo "    tables left: $(C nft list tables | wc -l)"
 if cmp -s "$LAB_NETNS_RESOLV_CONF" "$WORK/resolv.conf.before"; then
     echo "    the namespace's resolver file is back, byte for byte;" \
@@ -137,7 +137,7 @@ set_general mode 0 || die "mode 0"
 engine_start || die "the engine did not start in SSH mode"
 rpc start_privacy >/dev/null
 wait_status 3 60 || die "the SSH tunnel did not come up"
-echo "    quietway_ctl status: $(ctl status)"
+echo "    quietway_ctl status: $(ctl status | head -n 1)"
 echo "    a web request through the engine's local proxy port 127.0.0.1:50000 for http://127.0.0.1:$LAB_PROXY_PORT/,"
 echo "    a page only the SSH server itself can reach (its own loopback):"
 C curl -s -m 5 -i -x http://127.0.0.1:50000 "http://127.0.0.1:$LAB_PROXY_PORT/" |
@@ -147,7 +147,7 @@ echo "    (X-Lab-Proxy: the lab's proxy on the server answered, so the request w
 say "stopping: stop_privacy through the API, then the engine itself (SIGTERM)"
 rpc stop_privacy >/dev/null
 wait_status 1 60 || die "the SSH tunnel did not stop"
-echo "    quietway_ctl status: $(ctl status)"
+echo "    quietway_ctl status: $(ctl status | head -n 1)"
 engine_stop TERM
 echo "    quietway_service exited with status $ENGINE_STATUS (the service host's code for a completed run); its last log lines:"
 tail -n 4 "$ENGINE_LOG" | show

@@ -26,7 +26,7 @@
 #include "common/process/run_program.h"
 #include "common/store/server_store.h"
 #include "common/store/store.h"
-#include "service/rpc/base64.h"
+#include "common/net/base64.h"
 
 namespace {
 

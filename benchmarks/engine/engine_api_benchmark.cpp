@@ -19,7 +19,7 @@
 #include "benchmarks/engine/latency_stats.h"
 #include "common/os/unique_fd.h"
 #include "common/store/store.h"
-#include "service/rpc/base64.h"
+#include "common/net/base64.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "common/log/rotating_log.h"
 #include "common/store/store.h"
-#include "service/rpc/base64.h"
+#include "common/net/base64.h"
 #include "service/rpc/peer_owner.h"
 #include "service/rpc/request_origin.h"
 

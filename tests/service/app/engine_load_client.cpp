@@ -21,7 +21,7 @@
 
 #include "common/pipe/pipe_client.h"
 #include "common/store/store.h"
-#include "service/rpc/base64.h"
+#include "common/net/base64.h"
 #include "tests/service/rpc/raw_http_client.h"
 
 namespace {

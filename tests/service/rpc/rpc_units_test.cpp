@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "service/rpc/base64.h"
+#include "common/net/base64.h"
 #include "service/rpc/peer_owner.h"
 #include "service/rpc/request_origin.h"
 #include "service/rpc/rpc_params.h"

@@ -1,4 +1,4 @@
-#include "service/rpc/base64.h"
+#include "common/net/base64.h"
 
 // windows.h first: wincrypt.h uses its types.
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "service/rpc/base64.h"
+#include "common/net/base64.h"
 
 #include <openssl/evp.h>
 

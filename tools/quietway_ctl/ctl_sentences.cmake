@@ -1,0 +1,21 @@
+# The sentences for the API's error codes are the web interface's own (web/js/messages.js);
+# the tool's table is made from that file at configure time so the two never drift apart.
+set(ctl_messages ${PROJECT_SOURCE_DIR}/web/js/messages.js)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ctl_messages})
+file(STRINGS ${ctl_messages} ctl_message_lines)
+set(ctl_table "")
+set(ctl_count 0)
+foreach(line IN LISTS ctl_message_lines)
+  if(line MATCHES "^  '?(-?[0-9]+)'?: '([^']*)',$")
+    set(text "${CMAKE_MATCH_2}")
+    string(REPLACE "\\" "\\\\" text "${text}")
+    string(REPLACE "\"" "\\\"" text "${text}")
+    string(APPEND ctl_table "    {${CMAKE_MATCH_1}, \"${text}\"},\n")
+    math(EXPR ctl_count "${ctl_count} + 1")
+  endif()
+endforeach()
+if(ctl_count LESS 10)
+  message(FATAL_ERROR "quietway_ctl: found only ${ctl_count} error sentences in ${ctl_messages}")
+endif()
+file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/tools/quietway_ctl/ctl_sentences_table.inc
+     CONTENT "// Made from web/js/messages.js by ctl_sentences.cmake.\n${ctl_table}" @ONLY)
