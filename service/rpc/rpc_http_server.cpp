@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "common/log/rotating_log.h"
-#include "common/store/store.h"
 #include "common/net/base64.h"
+#include "common/store/store.h"
 #include "service/rpc/peer_owner.h"
 #include "service/rpc/request_origin.h"
 

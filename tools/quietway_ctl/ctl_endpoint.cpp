@@ -4,8 +4,8 @@
 #include <optional>
 #include <string_view>
 
-#include "common/store/store.h"
 #include "common/net/base64.h"
+#include "common/store/store.h"
 
 namespace quietway::ctl {
 namespace {

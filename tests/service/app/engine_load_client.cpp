@@ -19,9 +19,9 @@
 #include <utility>
 #include <vector>
 
+#include "common/net/base64.h"
 #include "common/pipe/pipe_client.h"
 #include "common/store/store.h"
-#include "common/net/base64.h"
 #include "tests/service/rpc/raw_http_client.h"
 
 namespace {
