@@ -22,11 +22,11 @@
 #include <vector>
 
 #include "benchmarks/engine/latency_stats.h"
+#include "common/net/base64.h"
 #include "common/os/unique_fd.h"
 #include "common/process/run_program.h"
 #include "common/store/server_store.h"
 #include "common/store/store.h"
-#include "common/net/base64.h"
 
 namespace {
 

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "benchmarks/engine/latency_stats.h"
+#include "common/net/base64.h"
 #include "common/os/unique_fd.h"
 #include "common/store/store.h"
-#include "common/net/base64.h"
 
 namespace {
 
