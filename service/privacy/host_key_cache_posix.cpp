@@ -34,20 +34,26 @@ std::string variable(const char* name) {
     return value != nullptr ? value : "";
 }
 
-// Where plink keeps this user's host keys: its own variables first, then its configuration
-// directory below XDG_CONFIG_HOME (or ~/.config) when that exists, else ~/.putty.
+// Where plink keeps this user's host keys, found the way plink finds it: its own variables
+// first, then the first of these directories that exists, else ~/.putty. The account's own
+// home counts even when HOME points elsewhere.
 std::string cache_path() {
     if (const std::string file = variable(kCacheVariable); !file.empty()) return file;
     if (const std::string dir = variable("PUTTYDIR"); !dir.empty()) return dir + "/sshhostkeys";
-    std::string home = variable("HOME");
-    if (home.empty()) {
-        const passwd* user = ::getpwuid(::getuid());
-        if (user != nullptr && user->pw_dir != nullptr) home = user->pw_dir;
+    std::string account_home;
+    if (const passwd* user = ::getpwuid(::getuid()); user != nullptr && user->pw_dir != nullptr) {
+        account_home = user->pw_dir;
     }
+    std::string home = variable("HOME");
+    if (home.empty()) home = account_home;
     std::string xdg = variable("XDG_CONFIG_HOME");
     if (xdg.empty()) xdg = home + "/.config";
-    std::error_code error;
-    if (fs::is_directory(xdg + "/putty", error)) return xdg + "/putty/sshhostkeys";
+    const std::string candidates[] = {xdg + "/putty", home + "/.putty", account_home + "/.putty",
+                                      "/.putty"};
+    for (const std::string& dir : candidates) {
+        std::error_code error;
+        if (fs::is_directory(dir, error)) return dir + "/sshhostkeys";
+    }
     return home + "/.putty/sshhostkeys";
 }
 
