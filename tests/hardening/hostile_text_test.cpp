@@ -321,6 +321,8 @@ protected:
     TempDir data_;
     TempDir tool_log_;
     ScopedEnv tool_log_env_{"QUIETWAY_FAKE_TOOL_LOG", tool_log_.str()};
+    TempDir keys_;  // plink's host-key cache, never the account's own
+    ScopedEnv keys_env_{"PUTTYSSHHOSTKEYS", (keys_ / "sshhostkeys").string()};
     LogCapture log_{"QuietwayService.log"};
 };
 

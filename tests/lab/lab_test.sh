@@ -135,8 +135,9 @@ check "the exit-address check answers with the tunnel address ($tunnel_ip)" \
 stop_vpn
 
 echo "== SSH: host key, logins, forwards to the proxy and the tor proxy"
-export HOME=$WORK/home # plink's host-key cache
-mkdir -p "$HOME"
+# plink's host-key cache; without a .putty there plink would use the account's own.
+export HOME=$WORK/home
+mkdir -p "$HOME/.putty"
 printf '%s' "$LAB_PASSWORD" >"$WORK/user.pw"
 printf '%s' "$LAB_ODD_PASSWORD" >"$WORK/odd.pw"
 printf '%s' "$LAB_BAD_PASSWORD" >"$WORK/bad.pw"

@@ -146,7 +146,8 @@ lab_export_env() {
 # the test's own WORK; plink's host-key cache and the log there too.
 lab_private_store() {
     export QUIETWAY_REGISTRY=$WORK/registry QUIETWAY_LOG_DIR=$WORK/log HOME=$WORK/home
-    mkdir -p "$QUIETWAY_LOG_DIR" "$HOME"
+    # Without a .putty in HOME, plink would use the account's own ~/.putty.
+    mkdir -p "$QUIETWAY_LOG_DIR" "$HOME/.putty"
     KEY='HKEY_LOCAL_MACHINE\SOFTWARE\Quietway2'
     "$REG" import "$LAB_REG" >/dev/null || { fail "lab.reg imports"; exit 1; }
     DATA=$WORK/data
