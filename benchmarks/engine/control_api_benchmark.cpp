@@ -1,7 +1,8 @@
 // Control API throughput against an engine of its own: starts quietway_service -f on a private
 // store, then two client threads call, one connection per call, for SECONDS each (default 5):
 // the server's static file (the yardstick), get_general, and get_servers with 10 and with 100
-// servers. Prints calls per second, the ratio to the static file and p50/p99 latency.
+// servers. Prints calls per second, the ratio to the static file, p50/p99 latency and the
+// engine's processor time per call (which, unlike the rates, holds on a busy machine).
 //   control_api_benchmark [SECONDS]      (Linux; the engine runs as the caller)
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,6 +40,24 @@ constexpr int kClients = 2;
 constexpr int kSettleSeconds = 3;
 // Failed calls of every measurement: any makes the run fail and keeps its logs.
 std::atomic<long> failures{0};
+pid_t engine_pid = 0;
+
+// User and system time the engine has used so far, in seconds; 0 when it cannot be read.
+double engine_cpu_seconds() {
+    std::ifstream stat("/proc/" + std::to_string(engine_pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return 0;
+    // Fields after the command name, which may hold blanks: state is the first.
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::istringstream fields(line.substr(close + 1));
+    std::string field;
+    unsigned long long ticks = 0;
+    for (int n = 3; n <= 15 && fields >> field; ++n) {
+        if (n >= 14) ticks += std::strtoull(field.c_str(), nullptr, 10);
+    }
+    return static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
 
 struct Call {
     std::string request;
@@ -78,6 +98,7 @@ double measure(const char* label, const sockaddr_in& address, const Call& what, 
     const long failed_before = failures.load();
     std::atomic<bool> stop{false};
     std::vector<std::thread> threads;
+    const double cpu_before = engine_cpu_seconds();
     const auto started = Clock::now();
     for (auto& mine : latencies) {
         threads.emplace_back([&] {
@@ -96,11 +117,14 @@ double measure(const char* label, const sockaddr_in& address, const Call& what, 
     stop = true;
     for (std::thread& thread : threads) thread.join();
     const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
+    const double cpu = engine_cpu_seconds() - cpu_before;
     std::vector<double> all;
     for (const auto& mine : latencies) all.insert(all.end(), mine.begin(), mine.end());
     const double rate = static_cast<double>(all.size()) / elapsed;
-    std::printf("%-22s %8.0f calls/s  %5.2f of the static file  %ld failed  ", label, rate,
-                yardstick > 0 ? rate / yardstick : 1.0, failures.load() - failed_before);
+    const double cpu_per_call = all.empty() ? 0 : cpu * 1e6 / static_cast<double>(all.size());
+    std::printf("%-22s %8.0f calls/s  %5.2f of the static file  %ld failed  engine %4.0f us/call  ",
+                label, rate, yardstick > 0 ? rate / yardstick : 1.0,
+                failures.load() - failed_before, cpu_per_call);
     bench::print_latencies("latency", all);
     return rate;
 }
@@ -176,6 +200,7 @@ int main(int argc, char** argv) {
     }
     std::this_thread::sleep_for(std::chrono::seconds(kSettleSeconds));
     const pid_t engine = ::fork();
+    engine_pid = engine;
     if (engine == 0) {
         ::execl(QUIETWAY_SERVICE_PROGRAM, QUIETWAY_SERVICE_PROGRAM, "-f", nullptr);
         ::_exit(127);

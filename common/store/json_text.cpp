@@ -36,11 +36,27 @@ size_t sequence_length(std::string_view bytes) {
     return length;
 }
 
+// Length of the longest start of `bytes` that is valid UTF-8.
+size_t valid_prefix(std::string_view bytes) {
+    size_t at = 0;
+    while (at < bytes.size()) {
+        const size_t length = sequence_length(bytes.substr(at));
+        if (length == 0) break;
+        at += length;
+    }
+    return at;
+}
+
+bool is_valid_utf8(std::string_view bytes) { return valid_prefix(bytes) == bytes.size(); }
+
 }  // namespace
 
 std::string valid_utf8(std::string_view bytes) {
-    std::string text;
-    text.reserve(bytes.size());
+    const size_t valid = valid_prefix(bytes);
+    std::string text(bytes.substr(0, valid));
+    bytes.remove_prefix(valid);
+    if (bytes.empty()) return text;
+    text.reserve(valid + bytes.size() + kReplacement.size());
     while (!bytes.empty()) {
         const size_t length = sequence_length(bytes);
         if (length == 0) {
@@ -76,6 +92,30 @@ Json::Value with_valid_utf8(const Json::Value& value) {
         }
         default:
             return value;
+    }
+}
+
+bool all_valid_utf8(const Json::Value& value) {
+    switch (value.type()) {
+        case Json::stringValue: {
+            const char* begin = nullptr;
+            const char* end = nullptr;
+            value.getString(&begin, &end);
+            return is_valid_utf8(std::string_view(begin, static_cast<size_t>(end - begin)));
+        }
+        case Json::arrayValue:
+        case Json::objectValue:
+            for (auto it = value.begin(); it != value.end(); ++it) {
+                const char* end = nullptr;
+                const char* name = value.isObject() ? it.memberName(&end) : nullptr;
+                if (name != nullptr &&
+                    !is_valid_utf8(std::string_view(name, static_cast<size_t>(end - name))))
+                    return false;
+                if (!all_valid_utf8(*it)) return false;
+            }
+            return true;
+        default:
+            return true;
     }
 }
 

@@ -16,4 +16,8 @@ std::string valid_utf8(std::string_view bytes);
 // A copy of `value` in which every string and member name is valid UTF-8.
 Json::Value with_valid_utf8(const Json::Value& value);
 
+// True when every string and member name in `value` is valid UTF-8 already, so that it can be
+// written as it is, without the copy above.
+bool all_valid_utf8(const Json::Value& value);
+
 }  // namespace quietway

@@ -94,14 +94,16 @@ const ValueData* KeySnapshot::find(std::string_view name) const {
 }
 
 std::shared_ptr<const KeySnapshot> snapshot_key(const char* path) {
-    std::vector<std::string> names;
-    if (!split_path(path, names)) return nullptr;
+    if (path == nullptr) return nullptr;
     const std::string root = root_directory();
     const bool keep = !is_open_key(path);
     const std::string name = kept_name(root, path);
+    // Only a path that was split without fault before has a kept snapshot.
     if (keep) {
         if (auto snapshot = still_valid(name)) return snapshot;
     }
+    std::vector<std::string> names;
+    if (!split_path(path, names)) return nullptr;
     // Read before the directory's times, so that a change after them shows as a later time.
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME_COARSE, &now);

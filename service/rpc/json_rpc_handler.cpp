@@ -141,6 +141,7 @@ std::string Handler::Serialize(const Json::Value& value) const {
     // Every string goes out as valid UTF-8: the writer would read an invalid byte as the start
     // of a sequence and swallow the characters after it.
     Json::FastWriter writer;
+    if (quietway::all_valid_utf8(value)) return writer.write(value);
     return writer.write(quietway::with_valid_utf8(value));
 #pragma GCC diagnostic pop
 }

@@ -55,13 +55,16 @@ constexpr int kModeNotStored = 10;
 
 // The server list, or null when it cannot be built.
 Json::Value servers_member() {
+    // Returned by name, not through ?:, which would copy the whole list.
     Json::Value servers(Json::arrayValue);
-    return list_servers_json(servers) ? servers : Json::Value();
+    if (!list_servers_json(servers)) return Json::Value();
+    return servers;
 }
 
 Json::Value notifications_member() {
     Json::Value notifications(Json::arrayValue);
-    return list_notifications_json(notifications) ? notifications : Json::Value();
+    if (!list_notifications_json(notifications)) return Json::Value();
+    return notifications;
 }
 
 uint32_t general_dword(const char* name) {

@@ -39,5 +39,16 @@ TEST(JsonText, WrittenJsonKeepsTheCharactersAfterABadByte) {
               R"({"list":["Z\ufffdrich"],"n\ufffd":7})");
 }
 
+TEST(JsonText, TreesWithABadByteAnywhereAreNotWrittenAsTheyAre) {
+    Json::Value good(Json::objectValue);
+    good["list"].append("Z\xC3\xBCrich");
+    Json::Value bad_element = good, bad_name = good;
+    bad_element["list"].append("Z\xE9rich");
+    bad_name["n\xE9"] = 7;
+    EXPECT_TRUE(all_valid_utf8(good));
+    EXPECT_FALSE(all_valid_utf8(bad_element));
+    EXPECT_FALSE(all_valid_utf8(bad_name));
+}
+
 }  // namespace
 }  // namespace quietway
