@@ -120,6 +120,19 @@ check "OpenVPN makes its tunnel device in the engine's sandbox" in_container sys
   "${sandbox[@]}" openvpn --mktun --dev qwtun0 --dev-type tun
 check "the device is there" in_container test -e /sys/class/net/qwtun0
 
+echo "== the engine's start fails"
+# An API address it cannot listen on ends the engine's start: it exits with a failure, and
+# systemd starts it again.
+reg set 'SOFTWARE\Quietway2\http' rpc_port --string 127.0.0.1:99999 >/dev/null
+in_container systemctl restart Quietway2.service
+restarted_by_systemd() { [ "$(in_container systemctl show -p NRestarts --value Quietway2.service)" -gt 0 ]; }
+check "systemd restarts an engine whose start failed" eventually restarted_by_systemd
+check "the journal says why" journal_has Quietway2.service "start rpc failed"
+reg set 'SOFTWARE\Quietway2\http' rpc_port --string 127.0.0.1:8988 >/dev/null
+in_container systemctl reset-failed Quietway2.service
+in_container systemctl restart Quietway2.service
+check "the engine runs again with its address back" eventually active Quietway2.service
+
 echo "== the engine killed"
 first_pid=$(main_pid Quietway2.service)
 in_container kill -KILL "$first_pid"
