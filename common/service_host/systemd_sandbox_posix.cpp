@@ -35,10 +35,11 @@ constexpr const char* kEngineSandbox =
     "SystemCallErrorNumber=EPERM\n"
     "NoNewPrivileges=yes\n"
     "# Network administration; the API's port is a setting and may be below 1024; the proxy\n"
-    "# switch reads the desktop session's environment and runs as its user; the store's\n"
-    "# user-writable keys hold files the tray made.\n"
+    "# switch reads the desktop session's environment, runs the settings tool as its user and\n"
+    "# kills that tool when it overruns its time; the store's user-writable keys hold files the\n"
+    "# tray made.\n"
     "CapabilityBoundingSet=CAP_NET_ADMIN CAP_NET_BIND_SERVICE CAP_SYS_PTRACE CAP_SETUID "
-    "CAP_SETGID CAP_DAC_OVERRIDE CAP_FOWNER CAP_CHOWN\n";
+    "CAP_SETGID CAP_KILL CAP_DAC_OVERRIDE CAP_FOWNER CAP_CHOWN\n";
 
 // The updater installs the client's packages (dpkg runs their maintainer scripts under these
 // settings), runs the firewall program and starts the tray in the user's session, where the

@@ -112,13 +112,39 @@ check "journalctl -u Quietway2 holds the engine's lines" \
 check "and its log file too" logged QuietwayService.log "Quietway2 Service running"
 
 # The engine's sandbox as the package's unit sets it, for a transient unit: OpenVPN still
-# makes its tunnel device there.
+# makes its tunnel device there, the kill switch's table comes and goes, the tunnel's name
+# server is set and taken back, and a program runs as another user and is ended.
 mapfile -t sandbox < <(sed -n '/^KillMode=/,/^$/{/^KillMode=/d; /^[A-Z]/s/^/--property=/p}' \
   "$inside/lib/systemd/system/Quietway2.service")
+boxed() { in_container systemd-run --wait -q "${sandbox[@]}" "$@"; }
 check "the engine's unit has its sandbox" test "${#sandbox[@]}" -gt 10
-check "OpenVPN makes its tunnel device in the engine's sandbox" in_container systemd-run --wait -q \
-  "${sandbox[@]}" openvpn --mktun --dev qwtun0 --dev-type tun
-check "the device is there" in_container test -e /sys/class/net/qwtun0
+check "OpenVPN makes its tunnel device in the engine's sandbox" \
+  boxed openvpn --mktun --dev qwaytun0 --dev-type tun
+check "the device is there" in_container test -e /sys/class/net/qwaytun0
+# The updater ends firewall programs it did not start unless the kill switch is off.
+reg set 'SOFTWARE\Quietway2\general' use_firewall --dword 0 >/dev/null
+reg set 'SOFTWARE\Quietway2\servers' last_index --dword 1 >/dev/null
+reg set 'SOFTWARE\Quietway2\servers\1' address_ip --string 10.99.9.1 >/dev/null
+in_container systemd-run -q --unit=qwfw "${sandbox[@]}" /opt/quietway/bin/quietway_firewall
+kill_switch_up() { nsenter -t "$CONTAINER_PID" -n nft list tables | grep -q "^table inet quietway_"; }
+kill_switch_gone() { ! kill_switch_up; }
+check "the kill switch's table is made in the engine's sandbox" eventually kill_switch_up
+in_container systemctl stop qwfw
+check "and is gone when the program ends" kill_switch_gone
+reg delete 'SOFTWARE\Quietway2\servers\1' >/dev/null
+reg set 'SOFTWARE\Quietway2\servers' last_index --dword 0 >/dev/null
+reg set 'SOFTWARE\Quietway2\general' use_firewall --dword 1 >/dev/null
+# This root has no systemd-resolved: the tunnel's name server goes into /etc/resolv.conf.
+dns_state=$(reg query 'SOFTWARE\Quietway2\app' app_data)/dns
+check "quietway_dns sets the tunnel's name server in the engine's sandbox" boxed -E dev=qwaytun0 \
+  -E "foreign_option_1=dhcp-option DNS 10.8.0.1" /opt/quietway/bin/quietway_dns up "$dns_state"
+check "into /etc/resolv.conf" grep -qx 'nameserver 10.8.0.1' "$inside/etc/resolv.conf"
+check "and takes it back" boxed /opt/quietway/bin/quietway_dns down "$dns_state"
+check "out of /etc/resolv.conf" bash -c '! grep -q 10.8.0.1 "$1"' _ "$inside/etc/resolv.conf"
+# The proxy switch runs the desktop's settings tool as the user, and kills it when it hangs.
+check "a program runs as another user in the engine's sandbox and is killed" boxed sh -c \
+  'setpriv --reuid=nobody --regid=nogroup --init-groups sh -c "echo \$\$; exec sleep 10" |
+    { read -r pid && [ "$(stat -c %u "/proc/$pid")" = 65534 ] && kill -KILL "$pid"; }'
 
 echo "== the engine's start fails"
 # An API address it cannot listen on ends the engine's start: it exits with a failure, and
