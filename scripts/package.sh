@@ -105,8 +105,31 @@ program_path() { # DIR NAME
   printf '%s\n' "$found"
 }
 
+# Both services' units, the text their own "-i" writes.
+install_units() { # STAGE
+  local tool unit_dir=$1/lib/systemd/system
+  tool=$(program_path "$linux_build" quietway_unit_text)
+  mkdir -p "$unit_dir"
+  "$tool" Quietway2 /opt/quietway/bin/quietway_service >"$unit_dir/Quietway2.service"
+  "$tool" QuietwayUpdater /opt/quietway/bin/quietway_updater >"$unit_dir/QuietwayUpdater.service"
+  chmod 0644 "$unit_dir"/*.service
+}
+
+# The manual pages, each into the section its name ends with.
+install_manuals() { # STAGE
+  local page section
+  for page in "$root"/docs/man/*.[18]; do
+    section=${page##*.}
+    mkdir -p "$1/usr/share/man/man$section"
+    gzip -9n <"$page" >"$1/usr/share/man/man$section/$(basename "$page").gz"
+    chmod 0644 "$1/usr/share/man/man$section/$(basename "$page").gz"
+  done
+}
+
 package_deb() {
-  local programs=("${programs[@]}" quietway_dns) targets=("${targets[@]}" quietway_dns) # Linux only
+  # Linux only: the DNS helper, and the tool that writes the units
+  local programs=("${programs[@]}" quietway_dns)
+  local targets=("${targets[@]}" quietway_dns quietway_unit_text)
   build "$linux_build"
   local stage=$work/deb
   local app=$stage/opt/quietway
@@ -131,6 +154,10 @@ package_deb() {
     'Comment=Quietway connection status' 'Exec="/opt/quietway/bin/quietway_tray"' \
     'Terminal=false' 'NoDisplay=true' 'X-GNOME-Autostart-enabled=true' \
     >"$stage/etc/xdg/autostart/quietway-tray.desktop"
+  install_units "$stage"
+  install_manuals "$stage"
+  install -D -m 0644 "$root/packaging/bash-completion/quietway_ctl" \
+    "$stage/usr/share/bash-completion/completions/quietway_ctl"
   install -m 0644 "$root/packaging/debian/copyright" "$stage/usr/share/doc/quietway/"
   printf 'quietway (%s) unstable; urgency=medium\n\n  * Release %s.\n\n -- %s  %s\n' \
     "$version" "$version" 'Quietway developers <dev@quietway.invalid>' \

@@ -29,6 +29,10 @@ private:
     intptr_t handle_;  // a HANDLE on Windows, a descriptor elsewhere
 };
 
+// Whether standard error is the stream systemd named in $JOURNAL_STREAM.
+bool stderr_is_journal();
+void write_stderr(const char* data, size_t size);
+
 void remove_file(const char* path);
 void rename_file(const char* from, const char* to);
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 #include "common/log/log_file.h"
@@ -39,6 +40,24 @@ bool LogFile::is_open() const { return handle_ >= 0; }
 
 bool LogFile::append(const char* data, size_t size) {
     return write_all(static_cast<int>(handle_), data, size);
+}
+
+// systemd sets JOURNAL_STREAM to "device:inode" of the stream it connected; a program that
+// inherited the variable but not the stream must not write there.
+bool stderr_is_journal() {
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    if (stream == nullptr) return false;
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    char rest = 0;
+    if (std::sscanf(stream, "%llu:%llu%c", &device, &inode, &rest) != 2) return false;
+    struct stat info {};
+    return ::fstat(STDERR_FILENO, &info) == 0 && info.st_dev == device && info.st_ino == inode;
+}
+
+void write_stderr(const char* data, size_t size) {
+    // A journal that cannot take the line leaves the file's copy; nothing else to do.
+    static_cast<void>(write_all(STDERR_FILENO, data, size));
 }
 
 void remove_file(const char* path) { ::unlink(path); }

@@ -60,6 +60,10 @@ bool LogFile::append(const char* data, size_t size) {
            written == size;
 }
 
+// The event log, not standard error, is where a Windows service reports.
+bool stderr_is_journal() { return false; }
+void write_stderr(const char*, size_t) {}
+
 void remove_file(const char* path) { DeleteFileA(path); }
 
 void rename_file(const char* from, const char* to) { MoveFileA(from, to); }

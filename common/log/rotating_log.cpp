@@ -36,6 +36,14 @@ void copy_bounded(char* dest, const char* src) {
     std::snprintf(dest, RotatingLog::kPathCapacity, "%s", src);
 }
 
+// One journal entry per message: the line breaks a caller ends its text with are dropped.
+void copy_to_journal(const char* message) {
+    std::string line(message);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    line += '\n';
+    log_platform::write_stderr(line.data(), line.size());
+}
+
 }  // namespace
 
 RotatingLog::RotatingLog() : rotate_flag_(1), message_count_(0) {
@@ -44,14 +52,21 @@ RotatingLog::RotatingLog() : rotate_flag_(1), message_count_(0) {
     full_path_[0] = '\0';
 }
 
-void RotatingLog::set_file_name(const char* file_name) {
+void RotatingLog::set_file_name(const char* file_name, const char* default_directory) {
     const char* dir = std::getenv(kLogDirEnv);
-    copy_bounded(directory_,
-                 dir != nullptr && *dir != '\0' ? dir : log_platform::default_directory());
+    if (dir == nullptr || *dir == '\0') {
+        dir = default_directory != nullptr ? default_directory : log_platform::default_directory();
+    }
+    copy_bounded(directory_, dir);
     copy_bounded(file_name_, file_name);
     const std::string full =
         std::string(directory_) + log_platform::path_separator() + std::string(file_name_);
     copy_bounded(full_path_, full.c_str());
+}
+
+bool RotatingLog::mirror_to_journal() {
+    journal_copy_.store(log_platform::stderr_is_journal());
+    return journal_copy_.load();
 }
 
 int RotatingLog::log_unchecked(const char* format, ...) {
@@ -64,15 +79,15 @@ int RotatingLog::log_unchecked(const char* format, ...) {
 
 int RotatingLog::vlog(const char* format, va_list args) {
     if (file_name_[0] == '\0' || format == nullptr) return 0;
+    char message[kMessageCapacity];
+    const std::string portable = to_portable_format(format);
+    // vsnprintf cuts the text to the buffer; it never writes past it.
+    const int length = std::vsnprintf(message, sizeof message, portable.c_str(), args);
+    if (length > 0 && journal_copy_.load()) copy_to_journal(message);
     int written = 0;
     {
         log_platform::LogFile file(full_path_);
         if (!file.is_open()) return 0;
-
-        char message[kMessageCapacity];
-        const std::string portable = to_portable_format(format);
-        // vsnprintf cuts the text to the buffer; it never writes past it.
-        const int length = std::vsnprintf(message, sizeof message, portable.c_str(), args);
         if (length > 0) {
             const log_platform::LocalTime t = log_platform::local_time();
             char line[kMessageCapacity + 64];

@@ -31,8 +31,13 @@ public:
     RotatingLog(const RotatingLog&) = delete;
     RotatingLog& operator=(const RotatingLog&) = delete;
 
-    // Chooses the directory ($QUIETWAY_LOG_DIR, else the platform default) and the file.
-    void set_file_name(const char* file_name);
+    // Chooses the directory ($QUIETWAY_LOG_DIR, else the given default or the platform's) and
+    // the file.
+    void set_file_name(const char* file_name, const char* default_directory = nullptr);
+
+    // When standard error is the journal (a service under systemd), every message is also
+    // written there, without the time stamp the journal adds itself. Returns whether it is.
+    bool mirror_to_journal();
 
     // printf-style message in the Windows dialect (%I64d is accepted on every platform); the
     // arguments are checked against the text when the call is compiled. Returns nonzero when
@@ -56,6 +61,7 @@ private:
     char full_path_[kPathCapacity];
     std::atomic<uint32_t> rotate_flag_;
     std::atomic<uint32_t> message_count_;
+    std::atomic<bool> journal_copy_{false};
 };
 
 // The process-wide log object, created before main runs.

@@ -118,8 +118,15 @@ void CNTService::log_status(const ServiceStatus& status) const {
 }
 
 void CNTService::service_main(int argc, char** argv) {
-    if (!register_control_handler()) return;
-    if (set_status(kServiceStartPending, kStartWaitHintMs)) service_run(argc, argv);
+    if (!register_control_handler()) {
+        report_run_failure();
+        return;
+    }
+    if (set_status(kServiceStartPending, kStartWaitHintMs)) {
+        service_run(argc, argv);
+    } else {
+        report_run_failure();
+    }
     set_status(kServiceStopped, kStartWaitHintMs);
     control_source_.reset();
 }

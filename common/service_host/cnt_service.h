@@ -37,7 +37,8 @@ public:
     virtual void service_pause() {}
     virtual void service_continue() {}
     virtual void service_shutdown() {}
-    // Returns 1 when the chosen action succeeded, 0 when it failed.
+    // Returns 1 when the chosen action succeeded, 0 when it failed; without an action, what
+    // `run_dispatcher` returns.
     virtual int process_command_line(int argc, char** argv);
     virtual int run_dispatcher();
     virtual bool install_service();
@@ -74,6 +75,11 @@ public:
 
     static int event_id_for(uint16_t type, int32_t id);
 
+    // The service ended without a stop request (its application never ran). On Linux the
+    // process then exits with a failure code, so that the unit's restart policy applies.
+    void report_run_failure() { run_failed_.store(true); }
+    bool run_failed() const { return run_failed_.load(); }
+
 private:
     void apply_command_line(const CommandLine& command);
     bool report_to_manager(const ServiceStatus& status);  // per platform
@@ -94,6 +100,7 @@ private:
     InstallParameters install_;
     std::string account_name_;
     std::atomic<bool> foreground_{false};
+    std::atomic<bool> run_failed_{false};
     std::unique_ptr<ControlSource> control_source_;
 };
 

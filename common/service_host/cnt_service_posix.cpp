@@ -48,7 +48,8 @@ void CNTService::look_up_account() {
 }
 
 // Started by systemd, the unit's notification socket is in the environment; without it the
-// program was started by hand and fails like the Windows dispatcher outside the manager.
+// program was started by hand and fails like the Windows dispatcher outside the manager
+// (exit code 0).
 int CNTService::run_dispatcher() {
     const char* socket = std::getenv("NOTIFY_SOCKET");
     if (socket == nullptr || *socket == '\0') {
@@ -60,7 +61,9 @@ int CNTService::run_dispatcher() {
     std::string name = service_name_;
     char* args[] = {name.data(), nullptr};
     service_main(1, args);
-    return 1;
+    // systemd reads the exit code as the service's result: success after a stop, failure
+    // when the service ended on its own, which Restart=on-failure then acts on.
+    return run_failed() ? EXIT_FAILURE : EXIT_SUCCESS;
 }
 
 bool CNTService::register_control_handler() {

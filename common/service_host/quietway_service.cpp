@@ -25,6 +25,7 @@ void QuietwayService::service_run(int, char**) {
         // No application exists that could signal the stop event: end the service now
         // rather than wait for ever.
         log("service failed to create Application thread error = %X ", error);
+        report_run_failure();
     }
     log("%s", names_.terminated_line);
 }
@@ -50,6 +51,7 @@ void QuietwayService::drive_application() {
     std::unique_ptr<Application> application = factory_ != nullptr ? factory_(*this) : nullptr;
     if (!application) {
         log("service failed to create the application object");
+        report_run_failure();
         signal_stop_event();
         return;
     }
@@ -57,6 +59,8 @@ void QuietwayService::drive_application() {
     if (application->init()) {
         log("%s", names_.running_line);
         application->run();
+    } else {
+        report_run_failure();
     }
     application->cleanup();
     forget_application();

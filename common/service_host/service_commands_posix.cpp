@@ -11,6 +11,7 @@
 #include "common/os/file_io_posix.h"
 #include "common/service_host/cnt_service.h"
 #include "common/service_host/systemctl.h"
+#include "common/service_host/systemd_sandbox.h"
 #include "common/service_host/systemd_unit.h"
 
 // The command-line actions on systemd: the unit file and systemctl.
@@ -86,7 +87,8 @@ bool CNTService::install_service() {
         log("install: the password is ignored, a systemd unit runs without one");
     }
     std::string text;
-    if (!build_unit_text({display_name_, program, install_.account}, text)) {
+    if (!build_unit_text({display_name_, program, install_.account, unit_sandbox(service_name_)},
+                         text)) {
         log("install: the program's path cannot be written into a unit");
         return false;
     }

@@ -8,6 +8,7 @@ int run_service_program(const ServiceNames& names, ApplicationFactory factory, i
                         char** argv) {
     // The log comes first so that the host's construction can already write to it.
     program_log().set_file_name(names.log_file_name);
+    program_log().mirror_to_journal();
     QuietwayService host(names, factory);
     host.install_parameters().start_type = kServiceAutoStart;
     return host.process_command_line(argc, argv);

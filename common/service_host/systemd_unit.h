@@ -13,6 +13,7 @@ struct UnitSettings {
     std::string description;  // the display name
     std::string program;      // absolute path of the service program
     std::string user;         // empty: root
+    std::string sandbox;      // [Service] lines, see unit_sandbox()
 };
 
 // $QUIETWAY_SYSTEMD_UNIT_DIR, else /etc/systemd/system.

@@ -66,9 +66,8 @@ bool build_unit_text(const UnitSettings& settings, std::string& text) {
     text += "Type=notify\n";
     text += "NotifyAccess=main\n";
     text += "ExecStart=" + exec + "\n";
+    // The host exits with 0 after a stop and with 1 when the service ended on its own.
     text += "Restart=on-failure\n";
-    // The host exits with 1 after a normal stop (and with 0 only outside the manager).
-    text += "SuccessExitStatus=1\n";
     // systemd's soft limit of 1024 leaves little room beside the clients of the local channels,
     // the tunnel programs and the store.
     text += "LimitNOFILE=16384\n";
@@ -76,6 +75,7 @@ bool build_unit_text(const UnitSettings& settings, std::string& text) {
     // started (tunnel clients, the tray in the user's session) are ended by their owners.
     text += "KillMode=process\n";
     if (!settings.user.empty()) text += "User=" + settings.user + "\n";
+    text += settings.sandbox;
     text += "\n[Install]\n";
     text += "WantedBy=multi-user.target\n";
     return true;

@@ -40,11 +40,12 @@ build_deb() { # SOURCE_DIR BUILD_DIR OUT_DIR VERSION
   ls "$3/$4"/*.deb
 }
 
-# Boots a throwaway copy of a root that holds DEB's dependencies (see boot_container).
-boot_root_for() { # DEB BUILD_DIR LOG
+# Boots a throwaway copy of a root that holds DEB's dependencies and the EXTRA packages a
+# test needs (see boot_container).
+boot_root_for() { # DEB BUILD_DIR LOG [EXTRA...]
   local depends root
   mapfile -t depends < <(dpkg-deb -f "$1" Depends | tr ',' '\n' |
     sed 's/(.*)//; s/|.*//; s/ //g' | grep -v '^$')
-  root=$(systemd_root "$2/package-root" "${depends[@]}")
+  root=$(systemd_root "$2/package-root" "${depends[@]}" "${@:4}")
   boot_container "$root" "$3"
 }

@@ -9,6 +9,7 @@
 #include "common/log/rotating_log.h"
 #include "tray/linux/single_instance.h"
 #include "tray/linux/tray_application.h"
+#include "tray/linux/tray_log_directory.h"
 
 namespace {
 
@@ -33,7 +34,10 @@ gboolean quit(gpointer) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    quietway::program_log().set_file_name(quietway::kTrayLogFile);
+    // The tray runs as the user, who cannot write the services' log directory.
+    const std::string log_dir = quietway::tray_log_directory();
+    quietway::program_log().set_file_name(quietway::kTrayLogFile,
+                                          log_dir.empty() ? nullptr : log_dir.c_str());
     const quietway::SingleInstance instance;
     if (instance.held_elsewhere()) return kExitSecondInstance;
     if (!gtk_init_check(&argc, &argv)) {

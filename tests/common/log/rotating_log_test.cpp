@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
 #include <regex>
@@ -120,6 +126,49 @@ TEST_F(RotatingLogTest, ConcurrentWritersRotateExactlyOncePerThousand) {
     EXPECT_EQ(total, static_cast<size_t>(reported.load()));
     EXPECT_GT(reported.load(), kThreads * kPerThread * 9 / 10);
 }
+
+#ifndef _WIN32
+// Standard error moved to a file for the life of the object.
+class StderrToFile {
+public:
+    explicit StderrToFile(const std::filesystem::path& path)
+        : saved_(dup(STDERR_FILENO)), file_(open(path.c_str(), O_WRONLY | O_CREAT, 0600)) {
+        dup2(file_, STDERR_FILENO);
+    }
+    ~StderrToFile() {
+        dup2(saved_, STDERR_FILENO);
+        close(saved_);
+        close(file_);
+    }
+    std::string stream() const {
+        struct stat info {};
+        fstat(file_, &info);
+        return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+    }
+
+private:
+    int saved_;
+    int file_;
+};
+
+// Under systemd JOURNAL_STREAM names the stream that standard error is; only then do the
+// messages go there too, one line each, and always into the file.
+TEST_F(RotatingLogTest, MessagesAlsoGoToStandardErrorWhenItIsTheJournal) {
+    std::string stream;
+    {
+        const StderrToFile journal(dir_ / "journal");
+        stream = journal.stream();
+        for (const auto& [value, copied] : {std::pair{stream, true}, std::pair{stream + "1", false},
+                                            std::pair{std::string("x"), false}}) {
+            ScopedEnv env("JOURNAL_STREAM", value);
+            EXPECT_EQ(log_.mirror_to_journal(), copied) << value;
+            log_.log("to %s\r\n", value.c_str());
+        }
+    }
+    EXPECT_EQ(read_file(dir_ / "journal"), "to " + stream + "\n");
+    EXPECT_NE(current().find("to x\r\n"), std::string::npos) << current();
+}
+#endif
 
 }  // namespace
 }  // namespace quietway

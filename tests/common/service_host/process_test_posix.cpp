@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "common/service_host/quietway_service.h"
+#include "common/service_host/systemd_sandbox.h"
 #include "tests/common/service_host/process_test.h"
 
 namespace quietway::testing {
@@ -80,7 +81,8 @@ TEST_F(SystemdServiceTest, ReportsEveryStateAndStopsOnSigterm) {
     EXPECT_EQ(socket_.receive(), kStopPending);
     EXPECT_EQ(socket_.receive(), kStopped);
     EXPECT_EQ(events(), kFullLifecycle);
-    EXPECT_EQ(child.wait(std::chrono::seconds(10)), 1);
+    // Success to systemd: a stop is no reason to restart.
+    EXPECT_EQ(child.wait(std::chrono::seconds(10)), 0);
     EXPECT_EQ(socket_.receive(200), "");
 
     const std::string log = program_log();
@@ -92,6 +94,7 @@ TEST_F(SystemdServiceTest, ReportsEveryStateAndStopsOnSigterm) {
 TEST_F(SystemdServiceTest, EndsOnItsOwnWhenInitFails) {
     ASSERT_TRUE(socket_.bound());
     ScopedEnv init_fails(kInitEnv, "fail");
+    // A failure to systemd, which Restart=on-failure acts on.
     EXPECT_EQ(run({}), 1);
     EXPECT_EQ(socket_.receive(), kStartPending);
     EXPECT_EQ(socket_.receive(), kStartPending);
@@ -169,7 +172,8 @@ protected:
 TEST_F(SystemctlTest, InstallWritesTheUnitAndEnablesIt) {
     EXPECT_EQ(run({"-i"}), 1);
     std::string expected;
-    ASSERT_TRUE(build_unit_text({"Quietway2 Service", HOST_TEST_ENGINE, ""}, expected));
+    ASSERT_TRUE(build_unit_text(
+        {"Quietway2 Service", HOST_TEST_ENGINE, "", unit_sandbox("Quietway2")}, expected));
     EXPECT_EQ(read_file(unit_file()), expected);
     EXPECT_NE(expected.find("Type=notify\n"), std::string::npos);
     EXPECT_NE(expected.find("Restart=on-failure\n"), std::string::npos);

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "common/service_host/systemd_sandbox.h"
 #include "common/service_host/systemd_unit.h"
 #include "tests/support/test_support.h"
 
@@ -23,12 +24,33 @@ TEST(SystemdUnitTest, NotifyUnitThatRestartsOnFailure) {
               "NotifyAccess=main\n"
               "ExecStart=\"/opt/quietway/bin/quietway_service\"\n"
               "Restart=on-failure\n"
-              "SuccessExitStatus=1\n"
               "LimitNOFILE=16384\n"
               "KillMode=process\n"
               "\n"
               "[Install]\n"
               "WantedBy=multi-user.target\n");
+}
+
+// Each service's own sandbox, after the lines every unit has.
+TEST(SystemdUnitTest, EachServiceHasItsOwnSandbox) {
+    struct Case {
+        const char* service;
+        const char* has;
+        const char* lacks;
+    };
+    for (const Case& c :
+         {Case{"Quietway2", "\nCapabilityBoundingSet=CAP_NET_ADMIN ", "ProtectHome"},
+          Case{"Quietway2", "\nDeviceAllow=/dev/net/tun rw\n", "PrivateTmp"},
+          Case{"QuietwayUpdater", "\nProtectKernelModules=yes\n", "ProtectSystem"},
+          Case{"QuietwayUpdater", "\nProtectKernelLogs=yes\n", "ProtectClock"}}) {
+        std::string text;
+        ASSERT_TRUE(build_unit_text({"x", "/bin/x", "", unit_sandbox(c.service)}, text));
+        const size_t found = text.find(c.has);
+        EXPECT_TRUE(found != std::string::npos && found > text.find("KillMode=process\n"))
+            << c.service << " lacks " << c.has;
+        EXPECT_EQ(text.find(c.lacks), std::string::npos) << c.service << " has " << c.lacks;
+    }
+    EXPECT_EQ(unit_sandbox("Other"), "");
 }
 
 TEST(SystemdUnitTest, UserLineOnlyWithAnAccount) {
