@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <ctime>
+#include <thread>
 
 #include "common/log/rotating_log.h"
 #include "common/process/run_program.h"
@@ -159,7 +160,18 @@ bool child_ended(pid_t pid, int& status) {
 }
 
 void end_group(pid_t pid, int& status) {
-    ::kill(-pid, SIGKILL);
+    if (::kill(-pid, SIGKILL) != 0 && errno != ESRCH) {
+        // A child that cannot be signalled (it runs as another user and a capability is
+        // missing) would hold the caller for as long as it likes: it is reaped aside instead.
+        log("run_program: cannot end process group %d, error %d", static_cast<int>(pid), errno);
+        std::thread([pid] {
+            int ignored = 0;
+            while (::waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
+            }
+        }).detach();
+        status = SIGKILL;
+        return;
+    }
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
 }
