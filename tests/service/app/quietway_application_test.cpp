@@ -196,6 +196,29 @@ TEST_F(EngineTest, AFailedKillSwitchIsStartedAgainByTheNextConnection) {
     app->cleanup();
 }
 
+// The Windows client needs an installed adapter and is not started without one; the Linux
+// client makes its own device.
+TEST_F(EngineTest, AnOpenVpnStartWithoutAdapterSaysWhatIsMissingWhereTheClientNeedsOne) {
+#ifdef _WIN32
+    const bool needs_adapter = true;
+#else
+    const bool needs_adapter = false;
+#endif
+    use_scripts(kConnects);
+    platform_.adapters.clear();
+    auto app = make_app();
+    ASSERT_TRUE(app->init());
+    EXPECT_EQ(app->start_session(), !needs_adapter);
+    if (needs_adapter) {
+        EXPECT_TRUE(log_.contains("No TAP adapter found: OpenVPN cannot connect."));
+        EXPECT_EQ(app->privacy_status(), kPrivacyStopped);
+        EXPECT_TRUE(runs().empty()) << "the client was started";
+    } else {
+        EXPECT_TRUE(wait_until([&] { return app->privacy_status() == kPrivacyConnected; }));
+    }
+    app->cleanup();
+}
+
 // An upgrade that stopped a running tunnel sets privacy_resume, since its clean stop stored
 // status 1: the next engine connects once and clears it.
 TEST_F(EngineTest, AnInterruptedStartResumesOnlyWithAutoPrivacyOrAfterAnUpgrade) {
