@@ -31,7 +31,7 @@ key='HKEY_LOCAL_MACHINE\SOFTWARE\Quietway2'
 printf '%s\n' 'Windows Registry Editor Version 5.00' "[$key\\conf]" \
   "\"ftp_port\"=\"$LAB_FTP_PORT\"" "\"ssh_port\"=\"$LAB_SSH_PORT\"" "[$key\\servers]" \
   '"last_index"=dword:00000001' "[$key\\servers\\$LAB_SERVER_ID]" '"name"="Lab server"' \
-  "\"address\"=\"$LAB_SERVER_IP\"" '"status"=dword:00000000' >"$WORK/seed.reg"
+  "\"address\"=\"$LAB_SERVER_IP\"" '"address_ip"=""' '"status"=dword:00000000' >"$WORK/seed.reg"
 wine reg import "$WORK/seed.reg" >/dev/null 2>&1
 check "setup /VERYSILENT exits 0" wine "$WORK"/quietway-setup-*.exe /VERYSILENT
 bin='C:\Program Files\Quietway\bin'
