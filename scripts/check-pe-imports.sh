@@ -7,7 +7,7 @@ set -euo pipefail
 build_dir=${1:?usage: check-pe-imports.sh BUILD_DIR}
 objdump=x86_64-w64-mingw32-objdump
 
-system_dlls='^(kernel32|user32|gdi32|gdiplus|advapi32|shell32|ole32|oleaut32|msvcrt|ws2_32|wininet|iphlpapi|fwpuclnt|rpcrt4|dbghelp|userenv|wtsapi32|winmm|shlwapi|comctl32|crypt32|bcrypt|secur32|psapi|version|ntdll|mswsock|dnsapi|netapi32|winhttp)\.dll$'
+system_dlls='^(kernel32|user32|gdi32|gdiplus|advapi32|shell32|ole32|oleaut32|msvcrt|ws2_32|wininet|iphlpapi|fwpuclnt|rpcrt4|dbghelp|userenv|wtsapi32|winmm|shlwapi|comctl32|crypt32|bcrypt|secur32|psapi|version|ntdll|mswsock|dnsapi|netapi32|winhttp|setupapi|ncrypt)\.dll$'
 
 mapfile -t exes < <(find "$build_dir" -name '*.exe' -not -path '*/wineprefix/*' -not -path '*/CMakeFiles/*' | sort)
 if [ ${#exes[@]} -eq 0 ]; then

@@ -197,6 +197,7 @@ package_deb() {
 }
 
 package_windows() {
+  local targets=("${targets[@]}" refresh_ie) # Windows only
   build "$windows_build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
   local bin=$work/win-bin
   mkdir -p "$bin"
@@ -204,7 +205,21 @@ package_windows() {
     cp "$(program_path "$windows_build" "$program.exe")" "$bin/"
     x86_64-w64-mingw32-strip --strip-unneeded "$bin/$program.exe"
   done
+  # Tests leave stand-ins of the same name in the build's Wine prefix: ours is where it is built.
+  cp "$(program_path "$windows_build/tools/refresh_ie" refresh_ie.exe)" "$bin/"
+  x86_64-w64-mingw32-strip --strip-unneeded "$bin/refresh_ie.exe"
   cp "$(dirname "$(program_path "$windows_build" quietway_tray.exe)")/beep-04.wav" "$bin/"
+  # The tunnel tools the engine runs from bin, cross-built into the prefix the build used.
+  local deps
+  deps=$(sed -n 's/^QUIETWAY_WIN_DEPS:PATH=//p' "$windows_build/CMakeCache.txt")
+  for tool in openvpn plink curl; do
+    if [ ! -f "$deps/tools/bin/$tool.exe" ]; then
+      echo "package: $deps/tools/bin/$tool.exe missing: run scripts/windows-deps.sh" >&2
+      return 1
+    fi
+    cp "$deps/tools/bin/$tool.exe" "$bin/"
+    x86_64-w64-mingw32-strip --strip-unneeded "$bin/$tool.exe"
+  done
   local setup=$out/quietway-setup-$version.exe
   write_defaults "$work/quietway-defaults.reg"
   # The version resource takes four numbers.

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Cross-builds the Windows dependencies (jsoncpp, civetweb, tinyxml2 and OpenSSL's libcrypto
-# from Debian source packages, GoogleTest from /usr/src/googletest) as static libraries into a
-# prefix outside the repository. A complete prefix is reused as it is. OpenSSL has a stamp of
-# its own, so a prefix that already holds the others only gains libcrypto.
+# Cross-builds the Windows dependencies (jsoncpp, civetweb, tinyxml2 and OpenSSL from Debian
+# source packages, GoogleTest from /usr/src/googletest) as static libraries into a prefix
+# outside the repository, and the outside programs the engine runs (openvpn.exe, plink.exe,
+# curl.exe, from Debian's openvpn, putty and curl sources) into PREFIX/tools/bin. A complete
+# prefix is reused as it is. OpenSSL and the programs have stamps of their own, so an older
+# prefix only gains what it lacks.
 #
 # Usage: scripts/windows-deps.sh [PREFIX]   (default $QUIETWAY_WIN_DEPS or /opt/quietway-win-deps)
 set -euo pipefail
@@ -13,15 +15,19 @@ prefix=${1:-${QUIETWAY_WIN_DEPS:-/opt/quietway-win-deps}}
 stamp=$prefix/.quietway-complete
 stamp_version=2
 openssl_stamp=$prefix/.quietway-openssl
-openssl_stamp_version=1
+openssl_stamp_version=2
+tools_stamp=$prefix/.quietway-tools
+tools_stamp_version=1
 
 stamp_holds() { [ -f "$1" ] && [ "$(cat "$1")" = "$2" ]; }
 
 base_done=false
 openssl_done=false
+tools_done=false
 stamp_holds "$stamp" "$stamp_version" && base_done=true
 $base_done && stamp_holds "$openssl_stamp" "$openssl_stamp_version" && openssl_done=true
-if $base_done && $openssl_done; then
+$openssl_done && stamp_holds "$tools_stamp" "$tools_stamp_version" && tools_done=true
+if $tools_done; then
   echo "windows-deps: reusing $prefix"
   exit 0
 fi
@@ -48,12 +54,22 @@ Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRC
 apt-get update -q
 
-# Unpacks a Debian source package into $work/src-NAME.
+# Unpacks a Debian source package into $work/src-NAME. apt has checked the .dsc against the
+# archive's index, and dpkg-source checks every file against the .dsc. An upstream signature
+# the mirror does not carry (putty's) fails apt's download but nothing else: it is dropped
+# from the list dpkg-source looks for, since nothing here could verify it anyway.
 unpack_source_package() {
   local package=$1
-  (cd "$work" && apt-get source --download-only -q "$package")
+  (cd "$work" && apt-get source --download-only -q "$package") || true
   local dsc
   dsc=$(ls "$work"/"$package"_*.dsc | head -n 1)
+  local file
+  for file in $(awk '/^Files:/ { f = 1; next } /^[^ ]/ { f = 0 } f { print $3 }' "$dsc"); do
+    if [[ $file == *.asc && ! -f $work/$file ]]; then
+      grep -vF " $file" "$dsc" >"$dsc.local"
+      mv "$dsc.local" "$dsc"
+    fi
+  done
   dpkg-source -x "$dsc" "$work/src-$package" >/dev/null
 }
 
@@ -63,20 +79,23 @@ build_source_package() {
   cmake_build "$work/src-$package" "$work/build-$package" "$@"
 }
 
-# OpenSSL has its own Configure; only libcrypto is needed (digests and signatures), without
-# assembly so that no assembler beyond the cross compiler is involved.
-build_libcrypto() {
+# OpenSSL has its own Configure; libcrypto for our digests and signatures, libssl for
+# openvpn.exe, without assembly so that no assembler beyond the cross compiler is involved.
+build_openssl() {
   unpack_source_package openssl
   local src=$work/src-openssl
   (cd "$src" &&
     ./Configure mingw64 --cross-compile-prefix=x86_64-w64-mingw32- no-shared no-tests no-asm \
       no-dso no-engine --prefix="$prefix" --libdir=lib &&
     make -j2 build_generated >/dev/null &&
-    make -j2 libcrypto.a >/dev/null)
+    make -j2 libcrypto.a libssl.a >/dev/null)
   mkdir -p "$prefix/include/openssl" "$prefix/lib"
   cp "$src"/include/openssl/*.h "$prefix/include/openssl/"
-  cp "$src/libcrypto.a" "$prefix/lib/"
+  cp "$src/libcrypto.a" "$src/libssl.a" "$prefix/lib/"
 }
+
+# shellcheck source=scripts/windows-tools.sh
+source "$here/windows-tools.sh"
 
 cmake_build() {
   local src=$1 build=$2; shift 2
@@ -109,8 +128,17 @@ if ! $base_done; then
   echo "$stamp_version" >"$stamp"
 fi
 
-started=$(date +%s)
-build_libcrypto
-echo "$openssl_stamp_version" >"$openssl_stamp"
-echo "windows-deps: libcrypto built in $(($(date +%s) - started)) s"
+if ! $openssl_done; then
+  timed OpenSSL build_openssl
+  echo "$openssl_stamp_version" >"$openssl_stamp"
+fi
+
+rm -rf "$prefix/tools"
+timed LZO build_lzo
+timed openvpn.exe build_openvpn
+timed plink.exe build_plink
+timed curl.exe build_curl
+# Static as they are, each must run on a bare Windows: only the system's own DLLs.
+"$here/check-pe-imports.sh" "$prefix/tools/bin"
+echo "$tools_stamp_version" >"$tools_stamp"
 echo "windows-deps: installed into $prefix"

@@ -143,6 +143,11 @@ uint32_t WfpFirewall::add_groups() {
     return first_failure;
 }
 
+bool WfpFirewall::HasVpnAdapter() {
+    std::vector<uint64_t> luids;
+    return platform_.find_vpn_adapters(luids) == kFilterOk && !luids.empty();
+}
+
 bool WfpFirewall::StopFirewall() {
     for (const FilterGroup& group : kFilterGroups) (this->*group.add_remove)(false);
     const uint32_t sublayer = AddRemoveSubLayer(false);

@@ -39,6 +39,8 @@ public:
     // A set that runs is left as it is (22).
     bool StartFirewall();
     bool StopFirewall();
+    // Whether a VPN adapter is present now; the set and its adapter list are left alone.
+    bool HasVpnAdapter();
 
     uint32_t OpenCloseEngine(bool add);
     uint32_t AddRemoveSubLayer(bool add);

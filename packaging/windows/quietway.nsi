@@ -14,10 +14,18 @@ RequestExecutionLevel admin
 
 !include FileFunc.nsh
 !include LogicLib.nsh
+!include StrFunc.nsh
+${StrStr}
 
 !define STORE_KEY "SOFTWARE\Quietway2"
 !define PRODUCT "Quietway"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Quietway"
+; The network adapters' class: one subkey per adapter, its description in DriverDesc.
+!define NET_CLASS_KEY "SYSTEM\CurrentControlSet\Control\Class\{4D36E972-E325-11CE-BFC1-08002BE10318}"
+!define TAP_DESCRIPTION "TAP-Windows Adapter V9"
+!define NO_TAP_TEXT "No TAP adapter was found. OpenVPN connections need the TAP-Windows adapter driver (NDIS 6, tap0901): install it, then connect. SSH tunnels work without it."
+
+Var TapFound
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -105,6 +113,11 @@ Section "Quietway"
   File "${BIN_DIR}\quietway_reg.exe"
   File "${BIN_DIR}\quietway_crash_upload.exe"
   File "${BIN_DIR}\beep-04.wav"
+  ; The outside programs the engine runs.
+  File "${BIN_DIR}\openvpn.exe"
+  File "${BIN_DIR}\plink.exe"
+  File "${BIN_DIR}\curl.exe"
+  File "${BIN_DIR}\refresh_ie.exe"
   SetOutPath "$INSTDIR\web"
   File /r "${WEB_DIR}\*.*"
   SetOutPath "$INSTDIR"
@@ -203,7 +216,47 @@ Section "Quietway"
     Abort "The QuietwayUpdater service could not be installed."
   ${EndIf}
   Call StartServices
+  Call CheckTapAdapter
 SectionEnd
+
+; The OpenVPN client needs an adapter of the TAP driver, which this setup cannot bring (a
+; signed kernel driver): its absence is said in the details, in the setup log and, at the end
+; of an interactive install, in a message.
+Function CheckTapAdapter
+  StrCpy $TapFound 0
+  StrCpy $0 0
+  ${Do}
+    EnumRegKey $1 HKLM "${NET_CLASS_KEY}" $0
+    ${If} $1 == ""
+      ${Break}
+    ${EndIf}
+    ReadRegStr $2 HKLM "${NET_CLASS_KEY}\$1" "DriverDesc"
+    ${StrStr} $3 $2 "${TAP_DESCRIPTION}"
+    ${If} $3 != ""
+      StrCpy $TapFound 1
+      ${Break}
+    ${EndIf}
+    IntOp $0 $0 + 1
+  ${Loop}
+  ${If} $TapFound == 1
+    StrCpy $4 "TAP adapter found: $2"
+  ${Else}
+    StrCpy $4 "${NO_TAP_TEXT}"
+  ${EndIf}
+  DetailPrint $4
+  FileOpen $5 "$APPDATA\Quietway\logs\setup.log" a
+  ${If} $5 != ""
+    FileSeek $5 0 END
+    FileWrite $5 "$4$\r$\n"
+    FileClose $5
+  ${EndIf}
+FunctionEnd
+
+Function .onInstSuccess
+  ${If} $TapFound != 1
+    MessageBox MB_OK|MB_ICONEXCLAMATION "${NO_TAP_TEXT}" /SD IDOK
+  ${EndIf}
+FunctionEnd
 
 ; The service manager refuses starts while it is busy (database locked at boot, a start still
 ; pending): a few tries a second apart.

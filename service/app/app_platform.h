@@ -20,6 +20,10 @@ bool write_tray_autostart(const std::string& app_dir);
 // whose command line names a configuration under `conf_dir`; other programs' are left alone.
 void end_leftover_vpn_clients(const std::string& conf_dir);
 
+// Whether the VPN client needs a VPN adapter to be installed before it starts: a TAP-style
+// adapter on Windows; on Linux the client makes its own device.
+bool vpn_client_needs_adapter();
+
 // The VPN client waits for its adapter: the DHCP service is stopped where there is one.
 void stop_dhcp_service();
 

@@ -90,6 +90,8 @@ void end_leftover_vpn_clients(const std::string& conf_dir) {
     if (ended > 0) log("ended %d VPN client(s) left from an earlier run", static_cast<int>(ended));
 }
 
+bool vpn_client_needs_adapter() { return false; }
+
 void stop_dhcp_service() { log("the VPN client waits for its adapter; no DHCP service to stop"); }
 
 void end_engine_process() {

@@ -25,6 +25,8 @@ void end_leftover_vpn_clients(const std::string&) {
     run_shell_command("taskkill.exe /f /IM openvpn.exe");
 }
 
+bool vpn_client_needs_adapter() { return true; }
+
 void stop_dhcp_service() { run_shell_command("net.exe stop /y Dhcp"); }
 
 void end_engine_process() { run_shell_command("taskkill.exe /f /IM quietway_service.exe"); }

@@ -171,6 +171,7 @@ bool QuietwayApplication::start_locked() {
     }
     const ServersManager* server = servers_manager_.active_server();
     if (server == nullptr) return false;
+    if (privacy_mode_.load() == kPrivacyModeVpn && !vpn_adapter_ready()) return false;
     {
         std::lock_guard lock(state_lock_);
         active_server_id_ = server->active_id();
@@ -186,6 +187,15 @@ bool QuietwayApplication::start_locked() {
         default:
             return false;
     }
+}
+
+// Without a VPN adapter the client would only wait for one: the start is refused with a line
+// that says what is missing.
+bool QuietwayApplication::vpn_adapter_ready() {
+    if (!vpn_client_needs_adapter() || firewall_->HasVpnAdapter()) return true;
+    log("No TAP adapter found: OpenVPN cannot connect. Install the TAP-Windows adapter driver "
+        "(tap0901) and start privacy again");
+    return false;
 }
 
 // Stops the session of the current mode. The other session is stopped as well when it still

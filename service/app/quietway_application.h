@@ -63,6 +63,7 @@ public:
 
 private:
     bool start_locked();
+    bool vpn_adapter_ready();
     bool stop_locked();
     void restart_locked();
     void run_requested_restart();

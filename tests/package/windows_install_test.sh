@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Windows setup program under Wine in a fresh prefix: a silent install (/VERYSILENT)
-# leaves the files, the store's values, both services and the event source; a second silent
+# leaves the files, the store's values, both services, the event source and the programs the
+# engine runs (the setup log tells whether a TAP adapter is there); a second silent
 # install of a newer build (/S, the updater's path) keeps the user's settings and drops the
 # loopback vendor older setups seeded; the uninstaller removes what the installer added. The
 # setup program names its product and version in its version resource.
@@ -76,13 +77,32 @@ check "installation values written" \
   = "C:\\Program Files\\Quietway|127.0.0.1:8988|$old_version"
 check "defaults seeded" test "$(reg query 'SOFTWARE\Quietway2\conf' ssh_port)" = 22
 
+echo "== the programs the engine runs, answering from bin with Debian's versions"
+while read -r program argument expected; do
+  check "$program $argument answers '$expected'" bash -c \
+    'wine "C:\\Program Files\\Quietway\\bin\\$1" $2 2>&1 | tr -d "\r" | grep -Eq "$3"' \
+    _ "$program" "$argument" "$expected"
+done <<'TOOLS'
+openvpn.exe --version ^OpenVPN\ 2\.6\.[0-9]+.*\[LZO\]
+plink.exe -V ^plink:\ Release\ 0\.78
+curl.exe -V ^curl\ 7\.88\.1.*OpenSSL
+TOOLS
+check "refresh_ie.exe exits 0" wine "$app/bin/refresh_ie.exe"
+setup_log=$WINEPREFIX/drive_c/ProgramData/Quietway/logs/setup.log
+check "the setup log says the TAP adapter driver is missing" grep -q \
+  "No TAP adapter was found. OpenVPN connections need the TAP-Windows adapter driver" "$setup_log"
+
 echo "== second silent install (newer build, /S)"
 reg set 'SOFTWARE\Quietway2\general' user --string alice
 reg set 'SOFTWARE\Quietway2\conf' ssh_port --string 2222
 # What older setups seeded: their loopback test vendor.
 reg set 'SOFTWARE\Quietway2\app' update_server_url \
   --string http://127.0.0.1:8090/updater/quietway_version.txt
+wine reg add 'HKLM\SYSTEM\CurrentControlSet\Control\Class\{4D36E972-E325-11CE-BFC1-08002BE10318}\0042' \
+  /v DriverDesc /d 'TAP-Windows Adapter V9' /f >/dev/null 2>&1
 check "setup /S exits 0" wine "$work/out/quietway-setup-$new_version.exe" /S
+check "the setup log now names the TAP adapter found" \
+  test "$(tail -n 1 "$setup_log" | tr -d '\r')" = "TAP adapter found: TAP-Windows Adapter V9"
 check "both services running again" eventually both_running
 check "user settings and the password kept" \
   test "$(reg query 'SOFTWARE\Quietway2\general' user)|$(reg query 'SOFTWARE\Quietway2\conf' ssh_port)|$(reg query 'SOFTWARE\Quietway2\http' rpc_password)" \

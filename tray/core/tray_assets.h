@@ -28,7 +28,7 @@ int icon_resource(TrayIcon icon);
 // The file stem: "started", "stopped", "connecting1" or "connecting2".
 const char* icon_file_stem(TrayIcon icon);
 
-// The sound played when a popup appears, looked up in the working directory.
+// The sound played when a popup appears, looked up beside the program.
 inline constexpr const char* kNotificationSoundFile = "beep-04.wav";
 
 }  // namespace quietway

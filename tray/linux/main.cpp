@@ -1,12 +1,11 @@
 #include <glib-unix.h>
 #include <gtk/gtk.h>
-#include <limits.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include <string>
 
 #include "common/log/rotating_log.h"
+#include "tray/core/program_folder.h"
 #include "tray/linux/single_instance.h"
 #include "tray/linux/tray_application.h"
 #include "tray/linux/tray_log_directory.h"
@@ -16,15 +15,6 @@ namespace {
 // Exit codes: a second instance ends with -1, a tray that cannot start its pipe thread with 3.
 constexpr int kExitSecondInstance = -1;
 constexpr int kExitNoThread = 3;
-
-// The icons and the chime live in "tray-assets" beside the program.
-std::string asset_dir() {
-    char path[PATH_MAX];
-    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof(path) - 1);
-    if (length <= 0) return "tray-assets";
-    std::string program(path, static_cast<size_t>(length));
-    return program.substr(0, program.rfind('/')) + "/tray-assets";
-}
 
 gboolean quit(gpointer) {
     gtk_main_quit();
@@ -48,7 +38,7 @@ int main(int argc, char** argv) {
     g_unix_signal_add(SIGINT, quit, nullptr);
     int code = 0;
     {
-        quietway::TrayApplication application(asset_dir());
+        quietway::TrayApplication application(quietway::beside_program("tray-assets"));
         if (application.start()) {
             gtk_main();
         } else {

@@ -9,6 +9,7 @@
 #include "common/log/rotating_log.h"
 #include "common/pipe/pipe_vocabulary.h"
 #include "common/store/notification_store.h"
+#include "tray/core/program_folder.h"
 #include "tray/core/tray_menu.h"
 #include "tray/core/url_policy.h"
 
@@ -135,10 +136,10 @@ void TrayApplication::open_notification() {
 void TrayApplication::on_menu(int id) { run_menu_entry(id, *worker_); }
 
 std::string TrayApplication::sound_file() const {
-    // The chime beside the program's working directory wins, as on Windows; else our own.
+    // The chime beside the program wins, as on Windows; else our own.
     std::error_code error;
-    const std::filesystem::path local = std::filesystem::absolute(kNotificationSoundFile, error);
-    if (!error && std::filesystem::is_regular_file(local, error)) return local.string();
+    const std::string local = beside_program(kNotificationSoundFile);
+    if (std::filesystem::is_regular_file(local, error)) return local;
     return asset_dir_ + "/notify.wav";
 }
 

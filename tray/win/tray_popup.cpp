@@ -7,6 +7,7 @@
 
 #include "common/log/rotating_log.h"
 #include "common/store/notification_store.h"
+#include "tray/core/program_folder.h"
 #include "tray/core/url_policy.h"
 #include "tray/win/gdiplus_support.h"
 #include "tray/win/tray_application.h"
@@ -52,7 +53,8 @@ void TrayApplication::hide_current_window() {
 void TrayApplication::show_notification() {
     hide_current_window();
     set_state(kNotificationShown);
-    PlaySoundA(kNotificationSoundFile, nullptr, SND_FILENAME | SND_SYNC | SND_NODEFAULT);
+    const std::string sound = beside_program(kNotificationSoundFile);
+    PlaySoundA(sound.c_str(), nullptr, SND_FILENAME | SND_SYNC | SND_NODEFAULT);
     create_popup();
 }
 

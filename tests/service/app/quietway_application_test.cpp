@@ -196,6 +196,24 @@ TEST_F(EngineTest, AFailedKillSwitchIsStartedAgainByTheNextConnection) {
     app->cleanup();
 }
 
+// Without an adapter the Windows client is not started; the Linux client makes its own device.
+TEST_F(EngineTest, AnOpenVpnStartWithoutAdapterSaysWhatIsMissingWhereTheClientNeedsOne) {
+#ifdef _WIN32
+    const bool needs_adapter = true;
+#else
+    const bool needs_adapter = false;
+#endif
+    use_scripts(kConnects);
+    platform_.adapters.clear();
+    auto app = make_app();
+    ASSERT_TRUE(app->init());
+    EXPECT_EQ(app->start_session(), !needs_adapter);
+    EXPECT_EQ(log_.contains("No TAP adapter found: OpenVPN cannot connect."), needs_adapter);
+    EXPECT_TRUE(needs_adapter || wait_until([&] { return !runs().empty(); }));
+    EXPECT_EQ(runs().empty(), needs_adapter);
+    app->cleanup();
+}
+
 // An upgrade that stopped a running tunnel sets privacy_resume, since its clean stop stored
 // status 1: the next engine connects once and clears it.
 TEST_F(EngineTest, AnInterruptedStartResumesOnlyWithAutoPrivacyOrAfterAnUpgrade) {

@@ -38,8 +38,6 @@ protected:
                       windows_path(program_directory() + "/tray_url_opener_standin.exe")),
           opened_env_("QUIETWAY_OPENED_FILE", (dir_ / "opened.txt").string()) {
         tray_ = windows_path(program_directory() + "/" + QUIETWAY_TRAY_RELATIVE);
-        // The sound lies beside the program and is found through the working directory.
-        SetCurrentDirectoryA(tray_.substr(0, tray_.find_last_of('\\')).c_str());
         observer_.answer(3, 3);
         EXPECT_TRUE(server_.start());
         const char* shots = std::getenv("QUIETWAY_SHOT_DIR");
