@@ -110,11 +110,13 @@ background_builds() {
   logged "Linux ASan+UBSan build" build "$root/build/linux-asan" -DQUIETWAY_SANITIZE=address,undefined
   logged "Linux TSan build" build "$root/build/linux-tsan" -DQUIETWAY_SANITIZE=thread
   logged "Windows (Wine) build" build "$root/build/windows" "$windows_toolchain"
+  logged "Windows programs" "$root/scripts/windows-deps.sh" --tools
   logged "fuzz build" "$root/scripts/fuzz.sh" build
 }
 
 stage "setup (packages)" "$root/scripts/setup.sh" || { print_summary; exit 1; }
-stage "Windows dependencies" "$root/scripts/windows-deps.sh" || { print_summary; exit 1; }
+stage "Windows dependencies" "$root/scripts/windows-deps.sh" --libraries ||
+  { print_summary; exit 1; }
 
 rm -rf "$logs"
 mkdir -p "$logs"
@@ -136,7 +138,8 @@ collect "Linux ASan+UBSan build" $builds && tests "Linux ASan+UBSan" "$root/buil
 
 # The Windows suite runs beside the TSan suite and the fuzz run: it mostly waits on Wine.
 windows_tests=
-if collect "Windows (Wine) build" $builds; then
+# The setup's package tests need the programs it bundles.
+if collect "Windows (Wine) build" $builds && collect "Windows programs" $builds; then
   logged "Windows (Wine) tests" ctest --test-dir "$root/build/windows" --output-on-failure -j "$jobs" &
   windows_tests=$!
 fi

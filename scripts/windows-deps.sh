@@ -6,8 +6,17 @@
 # prefix is reused as it is. OpenSSL and the programs have stamps of their own, so an older
 # prefix only gains what it lacks.
 #
-# Usage: scripts/windows-deps.sh [PREFIX]   (default $QUIETWAY_WIN_DEPS or /opt/quietway-win-deps)
+# Usage: scripts/windows-deps.sh [--libraries|--tools] [PREFIX]
+#   (default PREFIX $QUIETWAY_WIN_DEPS or /opt/quietway-win-deps). --libraries builds only what
+#   the Windows tree links; --tools only the programs, on libraries already there: the programs
+#   are needed first by the package tests, so the test command builds them beside other work.
 set -euo pipefail
+
+part=all
+case ${1:-} in
+  --libraries) part=libraries; shift ;;
+  --tools) part=tools; shift ;;
+esac
 
 here=$(cd "$(dirname "$0")" && pwd)
 toolchain=$here/../cmake/mingw-w64-x86_64.cmake
@@ -27,9 +36,13 @@ tools_done=false
 stamp_holds "$stamp" "$stamp_version" && base_done=true
 $base_done && stamp_holds "$openssl_stamp" "$openssl_stamp_version" && openssl_done=true
 $openssl_done && stamp_holds "$tools_stamp" "$tools_stamp_version" && tools_done=true
-if $tools_done; then
+if $tools_done || { [ $part = libraries ] && $openssl_done; }; then
   echo "windows-deps: reusing $prefix"
   exit 0
+fi
+if [ $part = tools ] && ! $openssl_done; then
+  echo "windows-deps: the libraries come first: scripts/windows-deps.sh --libraries" >&2
+  exit 1
 fi
 
 work=$(mktemp -d /tmp/quietway-win-deps.XXXXXX)
@@ -131,6 +144,11 @@ fi
 if ! $openssl_done; then
   timed OpenSSL build_openssl
   echo "$openssl_stamp_version" >"$openssl_stamp"
+fi
+
+if [ $part = libraries ]; then
+  echo "windows-deps: libraries installed into $prefix"
+  exit 0
 fi
 
 rm -rf "$prefix/tools"
