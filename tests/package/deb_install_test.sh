@@ -35,7 +35,9 @@ old_deb=$(build_deb "$source_dir" "$build_dir" "$work" "$old_version")
 new_deb=$(build_deb "$source_dir" "$build_dir" "$work" "$new_version")
 
 echo "== contents"
-in_deb() { dpkg-deb -c "$old_deb" | awk '{print $6}' | grep -qxF "./$1"; }
+# Listed once: grep -q leaving a pipe early would fail its writer under pipefail.
+deb_files=$(dpkg-deb -c "$old_deb" | awk '{print $6}')
+in_deb() { grep -qxF "./$1" <<<"$deb_files"; }
 for file in lib/systemd/system/Quietway2.service lib/systemd/system/QuietwayUpdater.service \
   usr/share/man/man8/quietway_{service,updater,firewall,reg}.8.gz \
   usr/share/man/man1/quietway_{tray,ctl}.1.gz usr/share/bash-completion/completions/quietway_ctl; do
