@@ -27,6 +27,11 @@ bool same_entries(const std::vector<MenuEntry>& a, const std::vector<MenuEntry>&
 
 TrayIndicator::TrayIndicator(const std::string& theme_dir, Model model, Activate on_activate)
     : model_(std::move(model)), on_activate_(std::move(on_activate)) {
+    // Without a desktop watcher the indicator falls back to a status icon and looks for its
+    // theme folder in the icon theme's search path with a loop that reads past the end of that
+    // list until it finds the folder (a crash under AddressSanitizer). Already in the list, the
+    // folder is found before the end.
+    gtk_icon_theme_append_search_path(gtk_icon_theme_get_default(), theme_dir.c_str());
     indicator_ =
         app_indicator_new_with_path(kIndicatorId, icon_name(TrayIcon::stopped).c_str(),
                                     APP_INDICATOR_CATEGORY_APPLICATION_STATUS, theme_dir.c_str());
